@@ -1,0 +1,20 @@
+# The two commands of the README. Both set up whatever is missing first.
+.PHONY: demo test env format lint
+
+env:
+	@scripts/bootstrap.sh
+
+demo: env
+	@.venv/bin/python examples/tour.py
+
+test: env
+	.venv/bin/python -m pytest -q
+
+format: env
+	.venv/bin/ruff format src tests examples scripts bench
+	.venv/bin/clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+
+lint: env
+	.venv/bin/ruff check src tests examples scripts
+	.venv/bin/ruff format --check src tests examples scripts
+	.venv/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')

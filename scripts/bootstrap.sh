@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Sets up everything on a fresh machine, and does only what changed on later runs:
+# a CPython 3.13 virtual environment in .venv, the dependencies from PyPI, and a
+# build and install of the package (the CMake build folder is kept under build/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+find_python() {
+  local candidate
+  for candidate in $(ls -d "$HOME"/.pyenv/versions/3.13*/bin/python3.13 2>/dev/null | sort -V -r) \
+    "$(command -v python3.13 2>/dev/null || true)"; do
+    if [ -n "$candidate" ] && [ -x "$candidate" ]; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  echo "CPython 3.13 not found: install it with pyenv (~/.pyenv/versions/3.13*) or put python3.13 on the PATH" >&2
+  return 1
+}
+
+venv_is_313() {
+  [ -x .venv/bin/python ] && .venv/bin/python -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))'
+}
+
+if ! venv_is_313; then
+  python=$(find_python)
+  echo "creating .venv with $python"
+  rm -rf .venv
+  "$python" -m venv .venv
+fi
+
+# Dependencies are reinstalled only when pyproject.toml changes.
+stamp=".venv/.deps-$(sha256sum pyproject.toml | cut -c1-16)"
+if [ ! -f "$stamp" ]; then
+  echo "installing dependencies into .venv"
+  .venv/bin/python -m pip install -q --upgrade pip
+  .venv/bin/python -m pip install -q $(.venv/bin/python scripts/requirements.py)
+  rm -f .venv/.deps-*
+  touch "$stamp"
+fi
+
+# Incremental: scikit-build-core keeps the CMake build folder under build/.
+.venv/bin/python -m pip install -q --no-build-isolation --no-deps .

@@ -1,0 +1,63 @@
+// Native functions that behave, to their callers, like ordinary Python functions:
+// same attributes, binding, error texts, pickling by reference and method binding.
+#pragma once
+#include <cstddef>
+#include <span>
+
+#include "orvane/rt/ref.hpp"
+
+namespace orvane::rt {
+
+enum class ParamKind { PositionalOrKeyword, VarPositional, VarKeyword };
+
+// One parameter. Positional-or-keyword parameters come first, then at most one
+// VarPositional, then at most one VarKeyword, as in a Python `def`.
+struct Param {
+  const char* name;
+  ParamKind kind = ParamKind::PositionalOrKeyword;
+  const char* annotation = nullptr;      // stored as a string in __annotations__
+  PyTypeObject* exact_type = nullptr;    // entry check: the argument's type must be exactly this
+};
+
+class Call;
+using Body = Ref (*)(Call& call);
+
+// The static description of a function. Anonymous functions use the name "<lambda>".
+struct FunctionSpec {
+  const char* name;
+  std::span<const Param> params;
+  Body body;
+  const char* return_annotation = nullptr;
+};
+
+inline constexpr std::size_t kMaxParams = 16;
+
+// What a body sees: the bound arguments and the function's module namespace.
+class Call {
+ public:
+  Call(PyObject* function, PyObject* const* slots) noexcept : function_(function), slots_(slots) {}
+
+  // The bound value of parameter `index` (a tuple for *args, a dict for **kwargs).
+  PyObject* arg(std::size_t index) const noexcept { return slots_[index]; }
+  PyObject* function() const noexcept { return function_; }
+  PyObject* globals() const noexcept;
+  // A module-level name as a Python function body reads it: the module namespace,
+  // then the built-ins, else NameError.
+  Ref global(const char* name) const;
+
+ private:
+  PyObject* function_;
+  PyObject* const* slots_;
+};
+
+// Creates a function of `spec` whose globals are the namespace of `module` and whose
+// __module__ is the module's __name__. `defaults` is a tuple (or empty for none).
+Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults = {});
+
+// The native function type for `module` (stored in the module state).
+PyTypeObject* create_function_type(PyObject* module);
+
+// True when `obj` is a native function made by make_function.
+bool is_native_function(PyObject* obj) noexcept;
+
+}  // namespace orvane::rt

@@ -1,0 +1,198 @@
+// The native function type: creation, calls, method binding, GC and lifetime.
+#include <new>
+
+#include "function_object.hpp"
+#include "orvane/rt/error.hpp"
+#include "orvane/rt/module.hpp"
+#include "orvane/rt/object.hpp"
+
+namespace orvane::rt {
+namespace detail {
+namespace {
+
+// Keeps C++ recursion through native functions inside the interpreter's limit.
+class RecursionGuard {
+ public:
+  RecursionGuard() {
+    if (Py_EnterRecursiveCall(" while calling a Python object") != 0) throw_error_set();
+  }
+  ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+  RecursionGuard(const RecursionGuard&) = delete;
+  RecursionGuard& operator=(const RecursionGuard&) = delete;
+};
+
+PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
+                              PyObject* kwnames) {
+  return boundary([&]() -> Ref {
+    RecursionGuard guard;
+    FunctionObject* function = as_function(callable);
+    BoundArgs bound;
+    bind_arguments(function, args, PyVectorcall_NARGS(nargsf), kwnames, bound);
+    Call call(callable, bound.slots);
+    Ref result = function->spec->body(call);
+    if (!result) raise(PyExc_SystemError, "native function returned no result");
+    return result;
+  });
+}
+
+void clear_fields(FunctionObject* function) {
+  // Move out first: a field's destructor may run code that reads the function again.
+  FunctionFields old = std::move(function->f);
+  function->f = FunctionFields{};
+}
+
+int function_traverse(PyObject* self, visitproc visit, void* arg) {
+  FunctionObject* function = as_function(self);
+  Py_VISIT(Py_TYPE(self));
+  const FunctionFields& f = function->f;
+  for (const Ref* field : {&f.name, &f.qualname, &f.module, &f.doc, &f.defaults, &f.kwdefaults,
+                           &f.annotations, &f.globals, &f.builtins, &f.type_params}) {
+    Py_VISIT(field->get());
+  }
+  return PyObject_VisitManagedDict(self, visit, arg);
+}
+
+int function_clear(PyObject* self) {
+  clear_fields(as_function(self));
+  PyObject_ClearManagedDict(self);
+  return 0;
+}
+
+void function_dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  PyObject_ClearWeakRefs(self);
+  PyObject_ClearManagedDict(self);
+  FunctionObject* function = as_function(self);
+  clear_fields(function);
+  function->f.~FunctionFields();
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* function_repr(PyObject* self) {
+  return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->f.qualname.get(), self);
+}
+
+// Like a Python function: itself from the class, a bound method from an instance.
+PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
+  if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+  return PyMethod_New(self, obj);
+}
+
+// Pickled by reference: pickle looks up __module__ + __qualname__; copy treats it as atomic.
+PyObject* function_reduce(PyObject* self, PyObject*) {
+  return Py_NewRef(as_function(self)->f.qualname.get());
+}
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef function_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY,
+     nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
+    {Py_tp_methods, function_methods},
+    {Py_tp_members, function_members},
+    {Py_tp_getset, function_getset},
+    {0, nullptr},
+};
+
+PyType_Spec function_type_spec = {
+    "orvane.native_function",
+    sizeof(FunctionObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_MANAGED_WEAKREF |
+        Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    function_slots,
+};
+
+// Where a function's built-ins come from: its globals' __builtins__, else the interpreter's.
+Ref builtins_of(PyObject* globals) {
+  PyObject* found = nullptr;
+  if (PyDict_GetItemRef(globals, Ref::steal(PyUnicode_FromString("__builtins__")).get(), &found) <
+      0) {
+    throw_error_set();
+  }
+  Ref builtins = Ref::steal_or_null(found);
+  if (builtins && PyModule_Check(builtins.get())) {
+    return Ref::borrow(PyModule_GetDict(builtins.get()));
+  }
+  if (builtins) return builtins;
+  return Ref::borrow(PyEval_GetBuiltins());
+}
+
+Ref annotations_of(const FunctionSpec& spec) {
+  Ref annotations = new_dict();
+  for (const Param& param : spec.params) {
+    if (param.annotation != nullptr) set_key(annotations, param.name, str(param.annotation));
+  }
+  if (spec.return_annotation != nullptr) set_key(annotations, "return", str(spec.return_annotation));
+  return annotations;
+}
+
+}  // namespace
+}  // namespace detail
+
+PyTypeObject* create_function_type(PyObject* module) {
+  return reinterpret_cast<PyTypeObject*>(
+      Ref::steal(PyType_FromModuleAndSpec(module, &detail::function_type_spec, nullptr)).release());
+}
+
+bool is_native_function(PyObject* obj) noexcept {
+  return Py_TYPE(obj)->tp_repr == detail::function_repr;
+}
+
+Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
+  using detail::FunctionObject;
+  if (spec.params.size() > kMaxParams) raise(PyExc_SystemError, "too many parameters");
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+  if (state == nullptr) throw_error_set();
+  PyTypeObject* type = state->function_type;
+  // tp_alloc zeroes the memory and starts GC tracking; the fields are built in place.
+  Ref self = Ref::steal(type->tp_alloc(type, 0));
+  FunctionObject* function = detail::as_function(self.get());
+  new (&function->f) detail::FunctionFields{};
+  function->vectorcall = detail::function_vectorcall;
+  function->spec = &spec;
+  function->f.name = str(spec.name);
+  function->f.qualname = function->f.name;
+  function->f.globals = Ref::borrow(PyModule_GetDict(module));
+  function->f.module = getattr_optional(module, "__name__");
+  function->f.doc = none();
+  if (defaults && PyTuple_GET_SIZE(defaults.get()) != 0) function->f.defaults = std::move(defaults);
+  function->f.annotations = detail::annotations_of(spec);
+  function->f.builtins = detail::builtins_of(function->f.globals.get());
+  return self;
+}
+
+PyObject* Call::globals() const noexcept { return detail::as_function(function_)->f.globals.get(); }
+
+Ref Call::global(const char* name) const {
+  detail::FunctionObject* function = detail::as_function(function_);
+  Ref key = Ref::steal(PyUnicode_FromString(name));
+  PyObject* found = nullptr;
+  if (PyDict_GetItemRef(function->f.globals.get(), key.get(), &found) < 0) throw_error_set();
+  if (found == nullptr && PyDict_GetItemRef(function->f.builtins.get(), key.get(), &found) < 0) {
+    throw_error_set();
+  }
+  if (found != nullptr) return Ref::steal(found);
+  PyErr_Format(PyExc_NameError, "name '%.200s' is not defined", name);
+  PendingError error;
+  if (PyObject_SetAttrString(error.exception(), "name", key.get()) < 0) throw_error_set();
+  error.rethrow();
+}
+
+}  // namespace orvane::rt

@@ -1,0 +1,50 @@
+// Layout of the native function object, shared by the runtime's own files.
+#pragma once
+#include "orvane/rt/function.hpp"
+
+namespace orvane::rt::detail {
+
+// The object fields other than the instance dict and the weak-reference list, which
+// CPython manages (Py_TPFLAGS_MANAGED_DICT / MANAGED_WEAKREF).
+struct FunctionFields {
+  Ref name;
+  Ref qualname;
+  Ref module;
+  Ref doc;
+  Ref defaults;     // tuple, or empty for none
+  Ref kwdefaults;   // dict, or empty for none
+  Ref annotations;  // dict, or empty until first read
+  Ref globals;
+  Ref builtins;
+  Ref type_params;  // tuple, or empty for ()
+};
+
+struct FunctionObject {
+  PyObject_HEAD
+  vectorcallfunc vectorcall;
+  const FunctionSpec* spec;
+  FunctionFields f;  // built in place after tp_alloc, destroyed in dealloc
+};
+
+inline FunctionObject* as_function(PyObject* obj) noexcept {
+  return reinterpret_cast<FunctionObject*>(obj);
+}
+
+// Binds the call's arguments to the parameter slots, raising CPython's own
+// TypeErrors, then runs the entry checks. `owned` keeps *args, **kwargs and the
+// defaults alive for the duration of the call.
+struct BoundArgs {
+  PyObject* slots[kMaxParams] = {};
+  Ref varargs;
+  Ref varkw;
+  Ref defaults;
+};
+void bind_arguments(FunctionObject* function, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, BoundArgs& bound);
+
+// The parameter name closest to `keyword` by CPython's own suggestion rule, or empty.
+Ref suggest_keyword(const FunctionSpec& spec, PyObject* keyword);
+
+extern PyGetSetDef function_getset[];
+
+}  // namespace orvane::rt::detail

@@ -1,0 +1,43 @@
+#include "orvane/rt/module.hpp"
+
+#include "orvane/rt/object.hpp"
+
+namespace orvane::rt {
+
+void ModuleBuilder::bind(const char* name, Handle value) {
+  if (PyModule_AddObjectRef(module_, name, value.get()) < 0) throw_error_set();
+}
+
+Ref ModuleBuilder::get(const char* name) const {
+  PyObject* found = nullptr;
+  int status = PyDict_GetItemStringRef(PyModule_GetDict(module_), name, &found);
+  if (status < 0) throw_error_set();
+  if (status == 0) raise_format(PyExc_NameError, "name '%.200s' is not defined", name);
+  return Ref::steal(found);
+}
+
+int run_module_exec(PyObject* module, ExecBody body) noexcept {
+  return boundary_status([&] {
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (state == nullptr) throw_error_set();
+    state->function_type = create_function_type(module);
+    ModuleBuilder builder(module);
+    body(builder);
+  });
+}
+
+int module_traverse(PyObject* module, visitproc visit, void* arg) {
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+  if (state != nullptr) Py_VISIT(state->function_type);
+  return 0;
+}
+
+int module_clear(PyObject* module) {
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+  if (state != nullptr) Py_CLEAR(state->function_type);
+  return 0;
+}
+
+void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
+
+}  // namespace orvane::rt

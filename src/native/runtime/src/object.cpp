@@ -1,0 +1,193 @@
+#include "orvane/rt/object.hpp"
+
+#include <vector>
+
+namespace orvane::rt {
+
+Ref str(std::string_view text) {
+  return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+Ref integer(long long value) { return Ref::steal(PyLong_FromLongLong(value)); }
+
+Ref tuple(std::initializer_list<Handle> items) {
+  Ref result = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t index = 0;
+  for (Handle item : items) PyTuple_SET_ITEM(result.get(), index++, Py_NewRef(item.get()));
+  return result;
+}
+
+Ref list(std::initializer_list<Handle> items) {
+  Ref result = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t index = 0;
+  for (Handle item : items) PyList_SET_ITEM(result.get(), index++, Py_NewRef(item.get()));
+  return result;
+}
+
+Ref new_dict() { return Ref::steal(PyDict_New()); }
+Ref new_list() { return Ref::steal(PyList_New(0)); }
+
+Ref getattr(Handle obj, const char* name) {
+  return Ref::steal(PyObject_GetAttrString(obj.get(), name));
+}
+
+Ref getattr_optional(Handle obj, const char* name) {
+  PyObject* value = nullptr;
+  if (PyObject_GetOptionalAttrString(obj.get(), name, &value) < 0) throw_error_set();
+  return Ref::steal_or_null(value);
+}
+
+void setattr(Handle obj, const char* name, Handle value) {
+  if (PyObject_SetAttrString(obj.get(), name, value.get()) < 0) throw_error_set();
+}
+
+Ref getitem(Handle obj, Handle key) { return Ref::steal(PyObject_GetItem(obj.get(), key.get())); }
+
+Ref getitem(Handle obj, Py_ssize_t index) { return getitem(obj, Ref::steal(PyLong_FromSsize_t(index))); }
+
+void setitem(Handle obj, Handle key, Handle value) {
+  if (PyObject_SetItem(obj.get(), key.get(), value.get()) < 0) throw_error_set();
+}
+
+void set_key(Handle dict, const char* key, Handle value) {
+  if (PyDict_SetItemString(dict.get(), key, value.get()) < 0) throw_error_set();
+}
+
+Ref dict_get(Handle dict, const char* key, Handle fallback) {
+  PyObject* value = nullptr;
+  int found = PyDict_GetItemStringRef(dict.get(), key, &value);
+  if (found < 0) throw_error_set();
+  return found ? Ref::steal(value) : Ref::borrow(fallback.get());
+}
+
+Ref dict_copy(Handle dict) { return Ref::steal(PyDict_Copy(dict.get())); }
+
+void append(Handle list, Handle item) {
+  if (PyList_Append(list.get(), item.get()) < 0) throw_error_set();
+}
+
+bool truthy(Handle obj) {
+  int result = PyObject_IsTrue(obj.get());
+  if (result < 0) throw_error_set();
+  return result != 0;
+}
+
+bool equals(Handle a, Handle b) {
+  int result = PyObject_RichCompareBool(a.get(), b.get(), Py_EQ);
+  if (result < 0) throw_error_set();
+  return result != 0;
+}
+
+bool is_instance(Handle obj, Handle cls) {
+  int result = PyObject_IsInstance(obj.get(), cls.get());
+  if (result < 0) throw_error_set();
+  return result != 0;
+}
+
+Ref repr(Handle obj) { return Ref::steal(PyObject_Repr(obj.get())); }
+Ref to_str(Handle obj) { return Ref::steal(PyObject_Str(obj.get())); }
+Ref format(Handle obj) { return Ref::steal(PyObject_Format(obj.get(), nullptr)); }
+Ref add(Handle a, Handle b) { return Ref::steal(PyNumber_Add(a.get(), b.get())); }
+
+Ref compare(Handle a, Handle b, int op) {
+  return Ref::steal(PyObject_RichCompare(a.get(), b.get(), op));
+}
+
+Ref call(Handle callable, std::initializer_list<Handle> args, std::initializer_list<Kw> kwargs) {
+  // Vectorcall layout: one slot before the arguments lets callees prepend `self`.
+  std::vector<PyObject*> stack;
+  stack.reserve(1 + args.size() + kwargs.size());
+  stack.push_back(nullptr);
+  for (Handle arg : args) stack.push_back(arg.get());
+  Ref kwnames;
+  if (kwargs.size() != 0) {
+    kwnames = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(kwargs.size())));
+    Py_ssize_t index = 0;
+    for (const Kw& kw : kwargs) {
+      PyTuple_SET_ITEM(kwnames.get(), index++, Ref::steal(PyUnicode_InternFromString(kw.name)).release());
+      stack.push_back(kw.value.get());
+    }
+  }
+  return Ref::steal(PyObject_Vectorcall(callable.get(), stack.data() + 1,
+                                        args.size() | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                        kwnames.get()));
+}
+
+Ref call_with(Handle callable, Handle args_tuple, Handle kwargs_dict) {
+  return Ref::steal(PyObject_Call(callable.get(), args_tuple.get(), kwargs_dict.get()));
+}
+
+Ref call_method(Handle obj, const char* name, std::initializer_list<Handle> args,
+                std::initializer_list<Kw> kwargs) {
+  return call(getattr(obj, name), args, kwargs);
+}
+
+Ref iter(Handle obj) { return Ref::steal(PyObject_GetIter(obj.get())); }
+
+Ref next(Handle iterator) {
+  PyObject* item = PyIter_Next(iterator.get());
+  if (item == nullptr && PyErr_Occurred()) throw_error_set();
+  return Ref::steal_or_null(item);
+}
+
+Ref* unpack_into(Handle obj, Ref* out, std::size_t count) {
+  PyObject* value = obj.get();
+  PyObject* raw_iterator = PyObject_GetIter(value);
+  if (raw_iterator == nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&
+        !PySequence_Check(value)) {
+      PyErr_Clear();
+      raise_format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
+                   Py_TYPE(value)->tp_name);
+    }
+    throw_error_set();
+  }
+  Ref iterator = Ref::steal(raw_iterator);
+  // Items go to `out` only once all of them are there, as with Python's unpacking.
+  std::vector<Ref> items;
+  items.reserve(count);
+  for (std::size_t index = 0; index < count; ++index) {
+    Ref item = next(iterator);
+    if (!item) {
+      raise_format(PyExc_ValueError, "not enough values to unpack (expected %d, got %d)",
+                   static_cast<int>(count), static_cast<int>(index));
+    }
+    items.push_back(std::move(item));
+  }
+  if (next(iterator)) {
+    if (PyList_CheckExact(value) || PyTuple_CheckExact(value) || PyDict_CheckExact(value)) {
+      Py_ssize_t size = PyDict_CheckExact(value) ? PyDict_Size(value) : Py_SIZE(value);
+      raise_format(PyExc_ValueError, "too many values to unpack (expected %d, got %zd)",
+                   static_cast<int>(count), size);
+    }
+    raise_format(PyExc_ValueError, "too many values to unpack (expected %d)",
+                 static_cast<int>(count));
+  }
+  for (std::size_t index = 0; index < count; ++index) out[index] = std::move(items[index]);
+  return out;
+}
+
+Ref builtin(const char* name) {
+  PyObject* found = nullptr;
+  int status = PyDict_GetItemStringRef(PyEval_GetBuiltins(), name, &found);
+  if (status < 0) throw_error_set();
+  if (status == 0) raise_format(PyExc_NameError, "name '%.200s' is not defined", name);
+  return Ref::steal(found);
+}
+
+Ref import_module(const char* name) { return Ref::steal(PyImport_ImportModule(name)); }
+
+Ref from_import(const char* module, const char* name) {
+  Ref source = import_module(module);
+  Ref value = getattr_optional(source, name);
+  if (value) return value;
+  Ref file = getattr_optional(source, "__file__");
+  if (file && PyUnicode_Check(file.get())) {
+    raise_format(PyExc_ImportError, "cannot import name '%s' from '%s' (%U)", name, module,
+                 file.get());
+  }
+  raise_format(PyExc_ImportError, "cannot import name '%s' from '%s' (unknown location)", name,
+               module);
+}
+
+}  // namespace orvane::rt

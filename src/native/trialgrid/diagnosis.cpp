@@ -1,0 +1,85 @@
+// diagnosing_tests and its printer: one line per failed trial, then the pass flags.
+#include "trialgrid.hpp"
+
+namespace orvane::trialgrid {
+namespace {
+
+using rt::Handle;
+using rt::Ref;
+
+bool starts_with_arg_prefix(Handle name) {
+  if (!PyUnicode_Check(name.get())) return false;
+  Py_ssize_t match = PyUnicode_Tailmatch(name.get(), rt::str("arg: ").get(), 0, PY_SSIZE_T_MAX, -1);
+  if (match < 0) rt::throw_error_set();
+  return match == 1;
+}
+
+// "k1=v1, k2=v2" from the fields named "arg: k".
+Ref argument_list(Handle fields) {
+  Ref entries = rt::new_list();
+  Ref equals_sign = rt::str("=");
+  PyObject* name = nullptr;
+  PyObject* value = nullptr;
+  Py_ssize_t position = 0;
+  while (PyDict_Next(fields.get(), &position, &name, &value)) {
+    if (!starts_with_arg_prefix(name)) continue;
+    Ref short_name = Ref::steal(PyUnicode_Substring(name, 5, PY_SSIZE_T_MAX));
+    rt::append(entries, rt::add(rt::add(short_name, equals_sign), rt::to_str(value)));
+  }
+  return Ref::steal(PyUnicode_Join(rt::str(", ").get(), entries.get()));
+}
+
+Ref prompt_body(rt::Call& call) {
+  Ref result_key = rt::str("result");
+  Ref cost_key = rt::str("cost_time");
+  Ref rows = rt::iter(rt::call_method(call.arg(0), "iterrows"));
+  while (Ref pair = rt::next(rows)) {
+    Ref row = rt::getitem(pair, 1);
+    Ref fields = rt::new_dict();
+    Ref items = rt::iter(rt::call_method(row, "items"));
+    while (Ref item = rt::next(items)) {
+      auto [name, value] = rt::unpack<2>(item);
+      if (rt::equals(name, result_key) || rt::equals(name, cost_key)) continue;
+      rt::setitem(fields, name, value);
+    }
+    Ref arguments = argument_list(fields);
+    Ref pieces = rt::list({
+        rt::str("the No."),
+        rt::format(rt::dict_get(fields, "trial No.", Py_None)),
+        rt::str(" case failed on "),
+        rt::format(rt::dict_get(fields, "data", Py_None)),
+        rt::str(", with arguments of ("),
+        arguments,
+        rt::str("), due to "),
+        rt::format(rt::dict_get(fields, "comment", Py_None)),
+    });
+    Ref line = Ref::steal(PyUnicode_Join(rt::str("").get(), pieces.get()));
+    rt::call(call.global("print"), {line});
+  }
+  return rt::integer(0);
+}
+
+Ref diagnosing_body(rt::Call& call) {
+  PyObject* params = call.arg(0);
+  Ref data = rt::dict_get(params, "data", Py_None);
+  Ref verbosity = rt::dict_get(params, "~verbosity", Py_True);
+  Ref zero = rt::integer(0);
+  if (rt::truthy(verbosity)) {
+    Ref printer = call.global("_prompt_err_case");
+    Ref failed = rt::compare(rt::call_method(data, "__getitem__", {rt::str("comment")}), zero, Py_NE);
+    rt::call(printer, {rt::call_method(data, "__getitem__", {failed})});
+  }
+  Ref passed = rt::compare(rt::call_method(data, "__getitem__", {rt::str("comment")}), zero, Py_EQ);
+  return rt::call_method(passed, "tolist");
+}
+
+constexpr rt::Param kPromptParams[] = {{.name = "x"}};
+constexpr rt::Param kDiagnosingParams[] = {{.name = "params", .kind = rt::ParamKind::VarKeyword}};
+
+}  // namespace
+
+const rt::FunctionSpec prompt_err_case{.name = "<lambda>", .params = kPromptParams, .body = prompt_body};
+const rt::FunctionSpec diagnosing_tests{
+    .name = "diagnosing_tests", .params = kDiagnosingParams, .body = diagnosing_body};
+
+}  // namespace orvane::trialgrid

@@ -1,0 +1,1 @@
+"""Core building blocks of orvane: function tagging, timed runners, stores and pipelines."""

@@ -1,0 +1,76 @@
+"""Two-stage pipelines: a stage builds a result table, the next files it into a store."""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Sequence
+from typing import Any
+
+from . import functions
+
+
+class F:
+    """A pipeline stage: a callable taking keyword arguments only."""
+
+    def __init__(self, func: Callable[..., Any]) -> None:
+        if not callable(func):
+            raise TypeError(f"a stage must wrap a callable, got {type(func).__name__}")
+        self.func = func
+
+    def __call__(self, **kw: Any) -> Any:
+        return self.func(**kw)
+
+    def __repr__(self) -> str:
+        return f"F({_name_of(self.func)})"
+
+
+class Unit:
+    """A two-stage pipeline; ``shadow`` derives callable variants with some keywords fixed."""
+
+    def __init__(self, mappings: Sequence[F]) -> None:
+        stages = list(mappings)
+        if len(stages) != 2 or not all(isinstance(stage, F) for stage in stages):
+            raise ValueError(
+                "Unit needs mappings=[first_stage, second_stage], two stages made with F(...); "
+                f"got {stages!r}"
+            )
+        self.first, self.second = stages
+
+    def shadow(self, **fixed: Any) -> Variant:
+        """Return a variant of this pipeline whose first stage always receives ``fixed``."""
+        return Variant(self, fixed)
+
+    def __repr__(self) -> str:
+        return f"Unit(mappings=[{self.first!r}, {self.second!r}])"
+
+
+class Variant:
+    """A pipeline with fixed keywords for its first stage; call it with keywords only.
+
+    The first stage gets the caller's keywords overridden by the fixed ones; the second stage
+    gets the caller's keywords plus ``data`` = the first stage's result and returns the store.
+    When the caller passes ``to_file``, the store is also written there atomically.
+    """
+
+    def __init__(self, unit: Unit, fixed: dict[str, Any]) -> None:
+        self.unit = unit
+        self.fixed = dict(fixed)
+
+    def __call__(self, /, *args: Any, **kw: Any) -> Any:
+        if args:
+            raise TypeError(f"{self!r} takes keyword arguments only, got {len(args)} positional")
+        table_etc = self.unit.first(**{**kw, **self.fixed})
+        store = self.unit.second(**{**kw, "data": table_etc})
+        if kw.get("to_file") is not None:
+            functions._save(store, kw["to_file"])
+        return store
+
+    def __repr__(self) -> str:
+        fixed = ", ".join(f"{name}={value!r}" for name, value in self.fixed.items())
+        return (
+            f"<Variant of {_name_of(self.unit.first.func)} -> "
+            f"{_name_of(self.unit.second.func)} with ({fixed})>"
+        )
+
+
+def _name_of(func: Callable[..., Any]) -> str:
+    return getattr(func, "__name__", None) or repr(func)

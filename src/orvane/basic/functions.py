@@ -1,0 +1,115 @@
+"""Helpers shared by the package functions: tagging, timed runners, short reprs and stores."""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import pickle
+import re
+import sys
+import tempfile
+import time
+from collections.abc import Callable
+from typing import Any
+
+_MAX_EXPR_LEN = 80
+
+
+class FuncTools:
+    """Decorator and runner factories used when defining and exercising package functions."""
+
+    @staticmethod
+    def attach_attr(**attrs: Any) -> Callable[[Callable], Callable]:
+        """Return a decorator that tags a function in place.
+
+        The keyword ``docstring`` becomes the function's ``__doc__``; every other keyword is set
+        as an attribute (e.g. ``orvane_func=True``). The decorated object itself is returned, not
+        a wrapper, so identity and introspection are preserved.
+        """
+
+        def decorate(func: Callable) -> Callable:
+            for name, value in attrs.items():
+                if name == "docstring":
+                    func.__doc__ = value
+                else:
+                    setattr(func, name, value)
+            return func
+
+        return decorate
+
+    @staticmethod
+    def test_for(**kw: Any) -> Callable[[Callable], Callable[[], tuple[Any, float]]]:
+        """Return a factory of zero-argument runners that call a function with ``kw``.
+
+        Keywords beginning with ``"~"`` configure the package's machinery and are not passed to
+        the function. A runner returns ``(result, seconds)``; exceptions propagate unchanged.
+        """
+        call_kw = {name: value for name, value in kw.items() if not name.startswith("~")}
+
+        def runner_for(func: Callable) -> Callable[[], tuple[Any, float]]:
+            def run() -> tuple[Any, float]:
+                start = time.perf_counter()
+                result = func(**call_kw)
+                return result, time.perf_counter() - start
+
+            return run
+
+        return runner_for
+
+
+def assert_orvane_raiser(ok: Any, exc: BaseException) -> None:
+    """Raise the exception instance ``exc`` when ``ok`` is falsy."""
+    if not ok:
+        raise exc
+
+
+def concise_expr(obj: Any) -> str:
+    """Describe ``obj`` on one short line, e.g. ``ndarray(shape=(3, 4), dtype=float64)``."""
+    # Only consult numpy/pandas if they are already loaded: an object of their types cannot
+    # exist otherwise, and this keeps the module cheap to import.
+    np = sys.modules.get("numpy")
+    if np is not None and isinstance(obj, np.ndarray):
+        return f"ndarray(shape={obj.shape}, dtype={obj.dtype})"
+    pd = sys.modules.get("pandas")
+    if pd is not None:
+        if isinstance(obj, pd.DataFrame):
+            return f"DataFrame(shape={obj.shape})"
+        if isinstance(obj, pd.Series):
+            return f"Series(len={len(obj)}, dtype={obj.dtype})"
+    text = re.sub(r"\s*\n\s*", " ", repr(obj))
+    if len(text) > _MAX_EXPR_LEN:
+        text = text[: _MAX_EXPR_LEN - 3] + "..."
+    return text
+
+
+def _load(data: str | os.PathLike | None = None) -> dict:
+    """Return the store (a dict of name -> DataFrame) pickled at path ``data``.
+
+    Unpickling can run arbitrary code: only load stores from trusted sources.
+    """
+    if data is None:
+        raise TypeError("_load needs the path of a store file")
+    with open(data, "rb") as fh:
+        return pickle.load(fh)
+
+
+def _save(store: dict, path: str | os.PathLike) -> None:
+    """Write ``store`` to ``path`` atomically.
+
+    The pickle goes to a temporary file in the target folder (so ``os.replace`` stays on one
+    file system) and is synced before it replaces ``path``. On any failure the temporary file
+    is removed, an existing store file is left untouched and the exception propagates.
+    """
+    path = os.fspath(path)
+    folder = os.path.dirname(os.path.abspath(path))
+    fd, tmp_path = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".tmp")
+    try:
+        with os.fdopen(fd, "wb") as fh:
+            pickle.dump(store, fh, protocol=pickle.HIGHEST_PROTOCOL)
+            fh.flush()
+            os.fsync(fh.fileno())
+        os.replace(tmp_path, path)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(tmp_path)
+        raise

@@ -1,0 +1,152 @@
+"""Tests of the pure-Python helpers: tagging, timed runners, short reprs, stores, pipelines."""
+
+import os
+import pickle
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from orvane.basic import functions
+from orvane.basic.core import F, Unit
+from orvane.basic.functions import FuncTools, _load, _save, assert_orvane_raiser, concise_expr
+from orvane.docfunc import redoc
+
+
+def test_attach_attr_tags_the_same_function_object():
+    def area(width, height):
+        return width * height
+
+    tagged = FuncTools.attach_attr(
+        docstring="Area of a rectangle.", orvane_func=True, entry_tp=int
+    )(area)
+    assert tagged is area
+    assert (area.__doc__, area.orvane_func, area.entry_tp) == ("Area of a rectangle.", True, int)
+    assert not hasattr(area, "docstring")
+    assert area(2, 3) == 6
+
+
+def test_test_for_passes_plain_keywords_and_times_the_call():
+    received = {}
+
+    def record(**kw):
+        received.update(kw)
+        return "done"
+
+    run = FuncTools.test_for(x=1, y=2, **{"~verbosity": False})(record)
+    result, seconds = run()
+    assert (result, received) == ("done", {"x": 1, "y": 2})
+    assert isinstance(seconds, float) and seconds >= 0
+
+    def broken(x):
+        raise KeyError(x)
+
+    with pytest.raises(KeyError, match="7"):
+        FuncTools.test_for(x=7)(broken)()
+
+
+def test_assert_orvane_raiser_raises_only_when_falsy():
+    assert assert_orvane_raiser(1, ValueError("unused")) is None
+    for falsy in (False, 0, [], None):
+        with pytest.raises(ValueError, match="bad input"):
+            assert_orvane_raiser(falsy, ValueError("bad input"))
+
+
+@pytest.mark.parametrize(
+    ("obj", "expected"),
+    [
+        (np.zeros((3, 4)), "ndarray(shape=(3, 4), dtype=float64)"),
+        (pd.DataFrame({"a": [1, 2], "b": [3, 4]}), "DataFrame(shape=(2, 2))"),
+        (pd.Series([1.5, 2.5, 3.5]), "Series(len=3, dtype=float64)"),
+        ("a\nb", "'a\\nb'"),
+        ({"k": 1}, "{'k': 1}"),
+    ],
+)
+def test_concise_expr_describes_known_types(obj, expected):
+    assert concise_expr(obj) == expected
+
+
+def test_concise_expr_shortens_long_multiline_reprs():
+    class Tall:
+        def __repr__(self):
+            return "first\n   second\n" + "x" * 200
+
+    text = concise_expr(Tall())
+    assert "\n" not in text and len(text) == 80 and text.endswith("...")
+    assert text.startswith("first second xxx")
+    assert concise_expr(list(range(100))).endswith("...")
+
+
+def test_redoc_sets_doc_and_returns_the_object():
+    def probe():
+        pass
+
+    assert redoc(probe, "Probe text.") is probe and probe.__doc__ == "Probe text."
+
+
+@pytest.fixture
+def pipeline():
+    calls = []
+
+    def build(**kw):
+        calls.append(("build", kw))
+        return pd.DataFrame({"result": [kw["mode"]]})
+
+    def file(**kw):
+        calls.append(("file", kw))
+        return {f"{kw.get('branch_comment', '')} build".strip(): kw["data"]}
+
+    return Unit(mappings=[F(build), F(file)]), calls
+
+
+def test_variant_merges_keywords_and_saves_the_store(pipeline, tmp_path):
+    unit, calls = pipeline
+    variant = unit.shadow(mode="fixed")
+    variant.__doc__ = "Filed sweep."
+    target = tmp_path / "store.pkl"
+    store = variant(mode="caller", branch_comment="b1", to_file=str(target))
+
+    (_, build_kw), (_, file_kw) = calls
+    assert build_kw == {"mode": "fixed", "branch_comment": "b1", "to_file": str(target)}
+    assert file_kw["mode"] == "caller" and file_kw["data"] is store["b1 build"]
+    assert variant.__doc__ == "Filed sweep." and "mode='fixed'" in repr(variant)
+    pd.testing.assert_frame_equal(_load(target)["b1 build"], store["b1 build"])
+
+    assert list(variant()) == ["build"] and len(calls) == 4  # no to_file: nothing written
+    with pytest.raises(TypeError, match="keyword"):
+        variant("positional")
+
+
+def test_unit_rejects_anything_but_two_stages():
+    stage = F(dict)
+    for bad in ([stage], [stage, stage, stage], [stage, dict]):
+        with pytest.raises(ValueError, match="two stages"):
+            Unit(mappings=bad)
+
+
+@pytest.mark.parametrize("failure", ["unpicklable", "replace"])
+def test_failed_save_keeps_old_store_and_leaves_no_temp_files(tmp_path, monkeypatch, failure):
+    target = tmp_path / "store.pkl"
+    _save({"old": pd.DataFrame({"a": [1]})}, target)
+    before = target.read_bytes()
+    new_store = {"new": pd.DataFrame({"a": [2]})}
+    if failure == "unpicklable":
+        new_store["bad"] = lambda: None
+        expected_error = (pickle.PicklingError, AttributeError)
+    else:
+
+        def refuse(src, dst):
+            raise OSError("disk gone")
+
+        monkeypatch.setattr(functions.os, "replace", refuse)
+        expected_error = OSError
+    with pytest.raises(expected_error):
+        _save(new_store, target)
+    assert target.read_bytes() == before
+    assert os.listdir(tmp_path) == ["store.pkl"]
+    assert list(_load(target)) == ["old"]
+
+
+def test_load_missing_store_raises(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        _load(tmp_path / "absent.pkl")
