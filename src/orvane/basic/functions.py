@@ -104,6 +104,9 @@ def _save(store: dict, path: str | os.PathLike) -> None:
     folder = os.path.dirname(os.path.abspath(path))
     fd, tmp_path = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".tmp")
     try:
+        # mkstemp makes the file private (0600); give the store the mode a plain open() would,
+        # or keep the mode of the store it replaces.
+        os.fchmod(fd, _mode_for(path))
         with os.fdopen(fd, "wb") as fh:
             pickle.dump(store, fh, protocol=pickle.HIGHEST_PROTOCOL)
             fh.flush()
@@ -113,3 +116,12 @@ def _save(store: dict, path: str | os.PathLike) -> None:
         with contextlib.suppress(FileNotFoundError):
             os.unlink(tmp_path)
         raise
+
+
+def _mode_for(path: str) -> int:
+    try:
+        return os.stat(path).st_mode & 0o777
+    except FileNotFoundError:
+        umask = os.umask(0)
+        os.umask(umask)
+        return 0o666 & ~umask
