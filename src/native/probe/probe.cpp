@@ -29,8 +29,8 @@ constexpr rt::Param kMixed[] = {
     {.name = "args", .kind = rt::ParamKind::VarPositional},
     {.name = "kwargs", .kind = rt::ParamKind::VarKeyword},
 };
-const rt::FunctionSpec mixed{.name = "mixed", .params = kMixed, .body = echo_body<5>,
-                             .return_annotation = "tuple"};
+const rt::FunctionSpec mixed{
+    .name = "mixed", .params = kMixed, .body = echo_body<5>, .return_annotation = "tuple"};
 
 const rt::Param kChecked[] = {
     {.name = "data"},

@@ -66,7 +66,8 @@ Ref diagnosing_body(rt::Call& call) {
   Ref zero = rt::integer(0);
   if (rt::truthy(verbosity)) {
     Ref printer = call.global("_prompt_err_case");
-    Ref failed = rt::compare(rt::call_method(data, "__getitem__", {rt::str("comment")}), zero, Py_NE);
+    Ref failed =
+        rt::compare(rt::call_method(data, "__getitem__", {rt::str("comment")}), zero, Py_NE);
     rt::call(printer, {rt::call_method(data, "__getitem__", {failed})});
   }
   Ref passed = rt::compare(rt::call_method(data, "__getitem__", {rt::str("comment")}), zero, Py_EQ);
@@ -78,7 +79,8 @@ constexpr rt::Param kDiagnosingParams[] = {{.name = "params", .kind = rt::ParamK
 
 }  // namespace
 
-const rt::FunctionSpec prompt_err_case{.name = "<lambda>", .params = kPromptParams, .body = prompt_body};
+const rt::FunctionSpec prompt_err_case{
+    .name = "<lambda>", .params = kPromptParams, .body = prompt_body};
 const rt::FunctionSpec diagnosing_tests{
     .name = "diagnosing_tests", .params = kDiagnosingParams, .body = diagnosing_body};
 

@@ -9,7 +9,8 @@ using rt::Ref;
 // Stage 1: (table, function under test, branch comment).
 Ref grid_body(rt::Call& call) {
   PyObject* kwargs = call.arg(0);
-  Ref table = rt::call_with(call.global("traversal_on_params"), rt::tuple({}), rt::dict_copy(kwargs));
+  Ref table =
+      rt::call_with(call.global("traversal_on_params"), rt::tuple({}), rt::dict_copy(kwargs));
   Ref data = rt::dict_get(kwargs, "data", Py_None);
   Ref branch_comment = rt::dict_get(kwargs, "branch_comment", rt::str(""));
   return rt::tuple({table, data, branch_comment});

@@ -41,8 +41,8 @@ Grid build_grid(const rt::Call& call, Handle pool, Handle scope_in_builtin) {
     rt::append(grid.keys, key);
     rt::append(candidates, values);
   }
-  Ref combinations =
-      rt::iter(rt::call_with(call.global("product"), Ref::steal(PyList_AsTuple(candidates.get())), nullptr));
+  Ref combinations = rt::iter(
+      rt::call_with(call.global("product"), Ref::steal(PyList_AsTuple(candidates.get())), nullptr));
   while (Ref combination = rt::next(combinations)) {
     Ref trial = rt::new_dict();
     Py_ssize_t count = PyList_GET_SIZE(grid.keys.get());
@@ -60,7 +60,8 @@ Ref number_data(Handle pool) {
   Ref candidates = rt::iter(rt::call_method(pool, "get", {rt::str("data")}));
   long long position = 0;
   while (Ref candidate = rt::next(candidates)) {
-    rt::setitem(numbering, Ref::steal(PyLong_FromVoidPtr(candidate.get())), rt::integer(position++));
+    rt::setitem(numbering, Ref::steal(PyLong_FromVoidPtr(candidate.get())),
+                rt::integer(position++));
   }
   return numbering;
 }

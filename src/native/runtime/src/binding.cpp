@@ -63,8 +63,9 @@ Layout layout_of(const FunctionSpec& spec) {
     joined = Ref::steal(PyUnicode_FromFormat("%U and %U", PyList_GET_ITEM(names.get(), 0),
                                              PyList_GET_ITEM(names.get(), 1)));
   } else {
-    Ref tail = Ref::steal(PyUnicode_FromFormat("%U, and %U", PyList_GET_ITEM(names.get(), count - 2),
-                                               PyList_GET_ITEM(names.get(), count - 1)));
+    Ref tail =
+        Ref::steal(PyUnicode_FromFormat("%U, and %U", PyList_GET_ITEM(names.get(), count - 2),
+                                        PyList_GET_ITEM(names.get(), count - 1)));
     Ref head = Ref::steal(PyList_GetSlice(names.get(), 0, count - 2));
     append(head, tail);
     joined = Ref::steal(PyUnicode_Join(str(", ").get(), head.get()));
@@ -85,7 +86,8 @@ Py_ssize_t find_parameter(const FunctionSpec& spec, const Layout& layout, PyObje
 [[noreturn]] void unexpected_keyword(FunctionObject* function, PyObject* keyword) {
   Ref suggestion = suggest_keyword(*function->spec, keyword);
   if (suggestion) {
-    raise_format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'. Did you mean '%S'?",
+    raise_format(PyExc_TypeError,
+                 "%U() got an unexpected keyword argument '%S'. Did you mean '%S'?",
                  function->f.qualname.get(), keyword, suggestion.get());
   }
   raise_format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'",
@@ -97,8 +99,9 @@ void check_entry_types(FunctionObject* function, const BoundArgs& bound) {
   for (const Param& param : function->spec->params) {
     PyObject* value = bound.slots[index++];
     if (param.exact_type != nullptr && value != nullptr && Py_TYPE(value) != param.exact_type) {
-      raise_format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                   param.name, param.exact_type->tp_name, Py_TYPE(value)->tp_name);
+      raise_format(PyExc_TypeError,
+                   "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param.name,
+                   param.exact_type->tp_name, Py_TYPE(value)->tp_name);
     }
   }
 }

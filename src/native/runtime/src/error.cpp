@@ -6,7 +6,9 @@
 
 namespace orvane::rt {
 
-void throw_error_set() { throw ErrorSet{}; }
+void throw_error_set() {
+  throw ErrorSet{};
+}
 
 void raise(PyObject* type, const char* message) {
   PyErr_SetString(type, message);

@@ -139,7 +139,8 @@ Ref annotations_of(const FunctionSpec& spec) {
   for (const Param& param : spec.params) {
     if (param.annotation != nullptr) set_key(annotations, param.name, str(param.annotation));
   }
-  if (spec.return_annotation != nullptr) set_key(annotations, "return", str(spec.return_annotation));
+  if (spec.return_annotation != nullptr)
+    set_key(annotations, "return", str(spec.return_annotation));
   return annotations;
 }
 
@@ -178,7 +179,9 @@ Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
   return self;
 }
 
-PyObject* Call::globals() const noexcept { return detail::as_function(function_)->f.globals.get(); }
+PyObject* Call::globals() const noexcept {
+  return detail::as_function(function_)->f.globals.get();
+}
 
 Ref Call::global(const char* name) const {
   detail::FunctionObject* function = detail::as_function(function_);

@@ -7,9 +7,13 @@
 namespace orvane::rt::detail {
 namespace {
 
-FunctionFields& fields(PyObject* self) { return as_function(self)->f; }
+FunctionFields& fields(PyObject* self) {
+  return as_function(self)->f;
+}
 
-PyObject* or_none(const Ref& ref) { return Py_NewRef(ref ? ref.get() : Py_None); }
+PyObject* or_none(const Ref& ref) {
+  return Py_NewRef(ref ? ref.get() : Py_None);
+}
 
 int set_string(Ref& field, PyObject* value, const char* message) {
   if (value == nullptr || !PyUnicode_Check(value)) {
@@ -34,38 +38,54 @@ int set_optional(Ref& field, PyObject* value, bool (*accepts)(PyObject*), const 
   return 0;
 }
 
-bool is_tuple(PyObject* value) { return PyTuple_Check(value); }
-bool is_dict(PyObject* value) { return PyDict_Check(value); }
+bool is_tuple(PyObject* value) {
+  return PyTuple_Check(value);
+}
+bool is_dict(PyObject* value) {
+  return PyDict_Check(value);
+}
 
-PyObject* get_name(PyObject* self, void*) { return or_none(fields(self).name); }
+PyObject* get_name(PyObject* self, void*) {
+  return or_none(fields(self).name);
+}
 int set_name(PyObject* self, PyObject* value, void*) {
   return set_string(fields(self).name, value, "__name__ must be set to a string object");
 }
 
-PyObject* get_qualname(PyObject* self, void*) { return or_none(fields(self).qualname); }
+PyObject* get_qualname(PyObject* self, void*) {
+  return or_none(fields(self).qualname);
+}
 int set_qualname(PyObject* self, PyObject* value, void*) {
   return set_string(fields(self).qualname, value, "__qualname__ must be set to a string object");
 }
 
-PyObject* get_module(PyObject* self, void*) { return or_none(fields(self).module); }
+PyObject* get_module(PyObject* self, void*) {
+  return or_none(fields(self).module);
+}
 int set_module(PyObject* self, PyObject* value, void*) {
   fields(self).module = Ref::borrow(value);
   return 0;
 }
 
-PyObject* get_doc(PyObject* self, void*) { return or_none(fields(self).doc); }
+PyObject* get_doc(PyObject* self, void*) {
+  return or_none(fields(self).doc);
+}
 int set_doc(PyObject* self, PyObject* value, void*) {
   fields(self).doc = Ref::borrow(value == nullptr ? Py_None : value);
   return 0;
 }
 
-PyObject* get_defaults(PyObject* self, void*) { return or_none(fields(self).defaults); }
+PyObject* get_defaults(PyObject* self, void*) {
+  return or_none(fields(self).defaults);
+}
 int set_defaults(PyObject* self, PyObject* value, void*) {
   return set_optional(fields(self).defaults, value, is_tuple,
                       "__defaults__ must be set to a tuple object");
 }
 
-PyObject* get_kwdefaults(PyObject* self, void*) { return or_none(fields(self).kwdefaults); }
+PyObject* get_kwdefaults(PyObject* self, void*) {
+  return or_none(fields(self).kwdefaults);
+}
 int set_kwdefaults(PyObject* self, PyObject* value, void*) {
   return set_optional(fields(self).kwdefaults, value, is_dict,
                       "__kwdefaults__ must be set to a dict object");
@@ -84,8 +104,12 @@ int set_annotations(PyObject* self, PyObject* value, void*) {
                       "__annotations__ must be set to a dict object");
 }
 
-PyObject* get_globals(PyObject* self, void*) { return or_none(fields(self).globals); }
-PyObject* get_builtins(PyObject* self, void*) { return or_none(fields(self).builtins); }
+PyObject* get_globals(PyObject* self, void*) {
+  return or_none(fields(self).globals);
+}
+PyObject* get_builtins(PyObject* self, void*) {
+  return or_none(fields(self).builtins);
+}
 
 PyObject* get_type_params(PyObject* self, void*) {
   const Ref& type_params = fields(self).type_params;
@@ -132,8 +156,10 @@ Ref build_signature(PyObject* self) {
                             {{"default", default_value}, {"annotation", annotation}}));
     ++index;
   }
-  Ref return_annotation = dict_get(annotations, "return", getattr(getattr(inspect, "Signature"), "empty"));
-  return call(getattr(inspect, "Signature"), {parameters}, {{"return_annotation", return_annotation}});
+  Ref return_annotation =
+      dict_get(annotations, "return", getattr(getattr(inspect, "Signature"), "empty"));
+  return call(getattr(inspect, "Signature"), {parameters},
+              {{"return_annotation", return_annotation}});
 }
 
 // An explicitly assigned __signature__ lives in the instance dict and wins.

@@ -20,8 +20,7 @@ struct FunctionFields {
 };
 
 struct FunctionObject {
-  PyObject_HEAD
-  vectorcallfunc vectorcall;
+  PyObject_HEAD vectorcallfunc vectorcall;
   const FunctionSpec* spec;
   FunctionFields f;  // built in place after tp_alloc, destroyed in dealloc
 };

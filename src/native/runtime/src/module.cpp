@@ -38,6 +38,8 @@ int module_clear(PyObject* module) {
   return 0;
 }
 
-void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
+void module_free(void* module) {
+  module_clear(static_cast<PyObject*>(module));
+}
 
 }  // namespace orvane::rt

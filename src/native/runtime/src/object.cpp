@@ -8,7 +8,9 @@ Ref str(std::string_view text) {
   return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-Ref integer(long long value) { return Ref::steal(PyLong_FromLongLong(value)); }
+Ref integer(long long value) {
+  return Ref::steal(PyLong_FromLongLong(value));
+}
 
 Ref tuple(std::initializer_list<Handle> items) {
   Ref result = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
@@ -24,8 +26,12 @@ Ref list(std::initializer_list<Handle> items) {
   return result;
 }
 
-Ref new_dict() { return Ref::steal(PyDict_New()); }
-Ref new_list() { return Ref::steal(PyList_New(0)); }
+Ref new_dict() {
+  return Ref::steal(PyDict_New());
+}
+Ref new_list() {
+  return Ref::steal(PyList_New(0));
+}
 
 Ref getattr(Handle obj, const char* name) {
   return Ref::steal(PyObject_GetAttrString(obj.get(), name));
@@ -41,9 +47,13 @@ void setattr(Handle obj, const char* name, Handle value) {
   if (PyObject_SetAttrString(obj.get(), name, value.get()) < 0) throw_error_set();
 }
 
-Ref getitem(Handle obj, Handle key) { return Ref::steal(PyObject_GetItem(obj.get(), key.get())); }
+Ref getitem(Handle obj, Handle key) {
+  return Ref::steal(PyObject_GetItem(obj.get(), key.get()));
+}
 
-Ref getitem(Handle obj, Py_ssize_t index) { return getitem(obj, Ref::steal(PyLong_FromSsize_t(index))); }
+Ref getitem(Handle obj, Py_ssize_t index) {
+  return getitem(obj, Ref::steal(PyLong_FromSsize_t(index)));
+}
 
 void setitem(Handle obj, Handle key, Handle value) {
   if (PyObject_SetItem(obj.get(), key.get(), value.get()) < 0) throw_error_set();
@@ -60,7 +70,9 @@ Ref dict_get(Handle dict, const char* key, Handle fallback) {
   return found ? Ref::steal(value) : Ref::borrow(fallback.get());
 }
 
-Ref dict_copy(Handle dict) { return Ref::steal(PyDict_Copy(dict.get())); }
+Ref dict_copy(Handle dict) {
+  return Ref::steal(PyDict_Copy(dict.get()));
+}
 
 void append(Handle list, Handle item) {
   if (PyList_Append(list.get(), item.get()) < 0) throw_error_set();
@@ -84,10 +96,18 @@ bool is_instance(Handle obj, Handle cls) {
   return result != 0;
 }
 
-Ref repr(Handle obj) { return Ref::steal(PyObject_Repr(obj.get())); }
-Ref to_str(Handle obj) { return Ref::steal(PyObject_Str(obj.get())); }
-Ref format(Handle obj) { return Ref::steal(PyObject_Format(obj.get(), nullptr)); }
-Ref add(Handle a, Handle b) { return Ref::steal(PyNumber_Add(a.get(), b.get())); }
+Ref repr(Handle obj) {
+  return Ref::steal(PyObject_Repr(obj.get()));
+}
+Ref to_str(Handle obj) {
+  return Ref::steal(PyObject_Str(obj.get()));
+}
+Ref format(Handle obj) {
+  return Ref::steal(PyObject_Format(obj.get(), nullptr));
+}
+Ref add(Handle a, Handle b) {
+  return Ref::steal(PyNumber_Add(a.get(), b.get()));
+}
 
 Ref compare(Handle a, Handle b, int op) {
   return Ref::steal(PyObject_RichCompare(a.get(), b.get(), op));
@@ -104,7 +124,8 @@ Ref call(Handle callable, std::initializer_list<Handle> args, std::initializer_l
     kwnames = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(kwargs.size())));
     Py_ssize_t index = 0;
     for (const Kw& kw : kwargs) {
-      PyTuple_SET_ITEM(kwnames.get(), index++, Ref::steal(PyUnicode_InternFromString(kw.name)).release());
+      PyTuple_SET_ITEM(kwnames.get(), index++,
+                       Ref::steal(PyUnicode_InternFromString(kw.name)).release());
       stack.push_back(kw.value.get());
     }
   }
@@ -122,7 +143,9 @@ Ref call_method(Handle obj, const char* name, std::initializer_list<Handle> args
   return call(getattr(obj, name), args, kwargs);
 }
 
-Ref iter(Handle obj) { return Ref::steal(PyObject_GetIter(obj.get())); }
+Ref iter(Handle obj) {
+  return Ref::steal(PyObject_GetIter(obj.get()));
+}
 
 Ref next(Handle iterator) {
   PyObject* item = PyIter_Next(iterator.get());
@@ -175,7 +198,9 @@ Ref builtin(const char* name) {
   return Ref::steal(found);
 }
 
-Ref import_module(const char* name) { return Ref::steal(PyImport_ImportModule(name)); }
+Ref import_module(const char* name) {
+  return Ref::steal(PyImport_ImportModule(name));
+}
 
 Ref from_import(const char* module, const char* name) {
   Ref source = import_module(module);

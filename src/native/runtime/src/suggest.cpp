@@ -82,7 +82,8 @@ Ref suggest_keyword(const FunctionSpec& spec, PyObject* keyword) {
       continue;
     }
     // No more than a third of the characters involved may need to change.
-    std::size_t max_distance = (static_cast<std::size_t>(name_size) + item_size + 3) * kMoveCost / 6;
+    std::size_t max_distance =
+        (static_cast<std::size_t>(name_size) + item_size + 3) * kMoveCost / 6;
     if (best != nullptr) max_distance = std::min(max_distance, best_distance - 1);
     std::size_t distance =
         levenshtein(name, static_cast<std::size_t>(name_size), param.name, item_size, max_distance);

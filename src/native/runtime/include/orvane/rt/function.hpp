@@ -15,8 +15,8 @@ enum class ParamKind { PositionalOrKeyword, VarPositional, VarKeyword };
 struct Param {
   const char* name;
   ParamKind kind = ParamKind::PositionalOrKeyword;
-  const char* annotation = nullptr;      // stored as a string in __annotations__
-  PyTypeObject* exact_type = nullptr;    // entry check: the argument's type must be exactly this
+  const char* annotation = nullptr;    // stored as a string in __annotations__
+  PyTypeObject* exact_type = nullptr;  // entry check: the argument's type must be exactly this
 };
 
 class Call;

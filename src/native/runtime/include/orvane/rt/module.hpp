@@ -43,22 +43,23 @@ struct ModuleState {
 }  // namespace orvane::rt
 
 // Defines the module's definition and its exported entry point PyInit_<name>.
-#define ORVANE_MODULE(name, exec_body)                                                      \
-  static int orvane_exec_##name(PyObject* module) {                                         \
-    return ::orvane::rt::run_module_exec(module, exec_body);                                \
-  }                                                                                         \
-  static PyModuleDef_Slot orvane_slots_##name[] = {                                         \
-      {Py_mod_exec, reinterpret_cast<void*>(orvane_exec_##name)},                           \
-      {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},           \
-      {0, nullptr}};                                                                        \
-  static PyModuleDef orvane_def_##name = {                                                  \
-      PyModuleDef_HEAD_INIT,                                                                \
-      #name,                                                                                \
-      nullptr,                                                                              \
-      sizeof(::orvane::rt::ModuleState),                         \
-      nullptr,                                                                              \
-      orvane_slots_##name,                                                                  \
-      ::orvane::rt::module_traverse,                                                        \
-      ::orvane::rt::module_clear,                                                           \
-      ::orvane::rt::module_free};                                                           \
-  PyMODINIT_FUNC PyInit_##name() { return PyModuleDef_Init(&orvane_def_##name); }
+#define ORVANE_MODULE(name, exec_body)                                            \
+  static int orvane_exec_##name(PyObject* module) {                               \
+    return ::orvane::rt::run_module_exec(module, exec_body);                      \
+  }                                                                               \
+  static PyModuleDef_Slot orvane_slots_##name[] = {                               \
+      {Py_mod_exec, reinterpret_cast<void*>(orvane_exec_##name)},                 \
+      {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED}, \
+      {0, nullptr}};                                                              \
+  static PyModuleDef orvane_def_##name = {PyModuleDef_HEAD_INIT,                  \
+                                          #name,                                  \
+                                          nullptr,                                \
+                                          sizeof(::orvane::rt::ModuleState),      \
+                                          nullptr,                                \
+                                          orvane_slots_##name,                    \
+                                          ::orvane::rt::module_traverse,          \
+                                          ::orvane::rt::module_clear,             \
+                                          ::orvane::rt::module_free};             \
+  PyMODINIT_FUNC PyInit_##name() {                                                \
+    return PyModuleDef_Init(&orvane_def_##name);                                  \
+  }

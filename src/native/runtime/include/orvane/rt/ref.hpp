@@ -55,7 +55,7 @@ class Ref {
 // end of the full expression, so passing one is safe).
 class Handle {
  public:
-  Handle(PyObject* ptr) noexcept : ptr_(ptr) {}  // NOLINT: implicit by design
+  Handle(PyObject* ptr) noexcept : ptr_(ptr) {}         // NOLINT: implicit by design
   Handle(const Ref& ref) noexcept : ptr_(ref.get()) {}  // NOLINT: implicit by design
   PyObject* get() const noexcept { return ptr_; }
 
@@ -63,8 +63,12 @@ class Handle {
   PyObject* ptr_;
 };
 
-inline Ref none() { return Ref::borrow(Py_None); }
-inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+inline Ref none() {
+  return Ref::borrow(Py_None);
+}
+inline Ref boolean(bool value) {
+  return Ref::borrow(value ? Py_True : Py_False);
+}
 
 // Holds the exception being raised while cleanup code runs, then raises it again.
 // Mirrors a Python `finally:` block around code that may itself raise.
