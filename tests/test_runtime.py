@@ -253,7 +253,7 @@ def test_takes_part_in_cyclic_gc():
 
 
 def test_module_level_names_are_looked_up_at_each_call(monkeypatch):
-    assert probe.lookup("answer") == 42
+    assert probe.lookup("answer") == "forty-two"
     monkeypatch.setattr(probe, "answer", 43)
     assert probe.lookup("answer") == 43
     assert probe.lookup("len") is len
@@ -262,6 +262,19 @@ def test_module_level_names_are_looked_up_at_each_call(monkeypatch):
     with pytest.raises(NameError, match=r"^name 'missing_name' is not defined$") as info:
         probe.lookup("missing_name")
     assert info.value.name == "missing_name"
+
+
+def test_rebinding_is_detected_by_identity(monkeypatch):
+    assert probe.untouched() is True
+    with monkeypatch.context() as patch:
+        # An equal but different object counts as rebound.
+        patch.setattr(probe, "answer", "".join(["forty", "-two"]))
+        assert probe.untouched() is False
+    assert probe.untouched() is True
+    with monkeypatch.context() as patch:
+        patch.delattr(probe, "lookup")
+        assert probe.untouched() is False
+    assert probe.untouched() is True
 
 
 @pytest.mark.parametrize(

@@ -76,6 +76,12 @@ Ref store_body(rt::Call& call) {
 constexpr rt::Param kStore[] = {{.name = "self"}, {.name = "value"}};
 const rt::FunctionSpec store{.name = "store", .params = kStore, .body = store_body};
 
+// untouched(): whether `answer` and `lookup` are still the objects bound at import.
+Ref untouched_body(rt::Call& call) {
+  return rt::boolean(call.bound_at_import({"answer", "lookup"}));
+}
+const rt::FunctionSpec untouched{.name = "untouched", .params = {}, .body = untouched_body};
+
 void exec_probe(rt::ModuleBuilder& m) {
   m.bind("mixed", m.function(mixed, rt::tuple({rt::integer(3)})));
   m.bind("checked", m.function(checked, rt::tuple({rt::integer(1), rt::list({})})));
@@ -84,7 +90,8 @@ void exec_probe(rt::ModuleBuilder& m) {
   m.bind("lookup", m.function(lookup));
   m.bind("fail", m.function(fail));
   m.bind("store", m.function(store, rt::tuple({rt::none()})));
-  m.bind("answer", rt::integer(42));
+  m.bind("untouched", m.function(untouched));
+  m.bind("answer", rt::str("forty-two"));
 }
 
 }  // namespace

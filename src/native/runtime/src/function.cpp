@@ -179,6 +179,22 @@ Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
   return self;
 }
 
+bool Call::bound_at_import(std::initializer_list<const char*> names) const {
+  auto* state = static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(function_)));
+  if (state == nullptr) throw_error_set();
+  PyObject* globals = detail::as_function(function_)->f.globals.get();
+  for (const char* name : names) {
+    PyObject* current = nullptr;
+    PyObject* original = nullptr;
+    if (PyDict_GetItemStringRef(globals, name, &current) < 0) throw_error_set();
+    Ref current_ref = Ref::steal_or_null(current);
+    if (PyDict_GetItemStringRef(state->import_bindings, name, &original) < 0) throw_error_set();
+    Ref original_ref = Ref::steal_or_null(original);
+    if (current == nullptr || current != original) return false;
+  }
+  return true;
+}
+
 PyObject* Call::globals() const noexcept {
   return detail::as_function(function_)->f.globals.get();
 }

@@ -6,6 +6,8 @@ namespace orvane::rt {
 
 void ModuleBuilder::bind(const char* name, Handle value) {
   if (PyModule_AddObjectRef(module_, name, value.get()) < 0) throw_error_set();
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module_));
+  if (PyDict_SetItemString(state->import_bindings, name, value.get()) < 0) throw_error_set();
 }
 
 Ref ModuleBuilder::get(const char* name) const {
@@ -21,6 +23,7 @@ int run_module_exec(PyObject* module, ExecBody body) noexcept {
     auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
     if (state == nullptr) throw_error_set();
     state->function_type = create_function_type(module);
+    state->import_bindings = new_dict().release();
     ModuleBuilder builder(module);
     body(builder);
   });
@@ -28,13 +31,19 @@ int run_module_exec(PyObject* module, ExecBody body) noexcept {
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
   auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
-  if (state != nullptr) Py_VISIT(state->function_type);
+  if (state != nullptr) {
+    Py_VISIT(state->function_type);
+    Py_VISIT(state->import_bindings);
+  }
   return 0;
 }
 
 int module_clear(PyObject* module) {
   auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
-  if (state != nullptr) Py_CLEAR(state->function_type);
+  if (state != nullptr) {
+    Py_CLEAR(state->function_type);
+    Py_CLEAR(state->import_bindings);
+  }
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // same attributes, binding, error texts, pickling by reference and method binding.
 #pragma once
 #include <cstddef>
+#include <initializer_list>
 #include <span>
 
 #include "orvane/rt/ref.hpp"
@@ -44,6 +45,9 @@ class Call {
   // A module-level name as a Python function body reads it: the module namespace,
   // then the built-ins, else NameError.
   Ref global(const char* name) const;
+  // True when each name is still bound to the object the module's initialisation
+  // bound it to (native fast paths are taken only then).
+  bool bound_at_import(std::initializer_list<const char*> names) const;
 
  private:
   PyObject* function_;

@@ -38,6 +38,9 @@ void module_free(void* module);
 // and each interpreter has its own and nothing static is mutable).
 struct ModuleState {
   PyTypeObject* function_type;
+  // Every name as the module's initialisation bound it, so that native fast paths can
+  // tell whether a caller has rebound a name since (then the plain path runs).
+  PyObject* import_bindings;
 };
 
 }  // namespace orvane::rt
