@@ -1,0 +1,67 @@
+// The minimum spacing-scaled distance between the shells of two masks, and the
+// crossing test of a mask against the band around another.
+#include "medical.hpp"
+
+namespace orvane::medical {
+namespace {
+
+using rt::Ref;
+
+// Compares every point of one shell with every point of the other; the first row
+// (outer loop over the shell of x) wins among equally short ones.
+Ref literal_minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp) {
+  Ref shell_x = rt::call(call.global("_to_shell"), {x});
+  Ref idx1 = np::call(call, "argwhere", {shell_x});
+  Ref shell_y = rt::call(call.global("_to_shell"), {y});
+  Ref idx2 = np::call(call, "argwhere", {shell_y});
+  Ref blocks = rt::new_list();
+  Ref rows = rt::iter(idx1);
+  while (Ref p1 = rt::next(rows)) {
+    rt::append(blocks, Ref::steal(PyNumber_Subtract(idx2.get(), p1.get())));
+  }
+  Ref stacked = np::call(call, "vstack", {blocks});
+  Ref dis_mat = Ref::steal(PyNumber_Multiply(stacked.get(), np::call(call, "asarray", {sp}).get()));
+  Ref two = rt::integer(2);
+  Ref lengths = rt::call(rt::getattr(rt::getattr(call.global("np"), "linalg"), "norm"), {dis_mat},
+                         {{"ord", two}, {"axis", rt::integer(1)}});
+  Ref closest = rt::getitem(dis_mat, np::call(call, "argmin", {lengths}));
+  return rt::call(rt::getattr(rt::getattr(call.global("np"), "linalg"), "norm"), {closest},
+                  {{"ord", two}});
+}
+
+Ref minimum_dis_body(rt::Call& call) {
+  return literal_minimum_dis(call, call.arg(0), call.arg(1), call.arg(2));
+}
+
+// False when y meets the band of width _tol around x in exactly one connected piece.
+Ref is_cross_body(rt::Call& call) {
+  PyObject* x = call.arg(0);
+  PyObject* y = call.arg(1);
+  Ref dilated = rt::call_method(x, "copy");
+  repeat(call.arg(2), [&] { dilated = rt::call(call.global("binary_dilation"), {dilated}); });
+  Ref band = Ref::steal(PyNumber_Subtract(np::as_int(dilated).get(), np::as_int(x).get()));
+  Ref overlap = rt::add(band, np::as_int(y));
+  Ref pieces = np::call(call, "zeros_like", {x});
+  np::set_where(call, pieces, rt::compare(overlap, rt::integer(2), Py_EQ), rt::integer(1));
+  Ref count = rt::getitem(rt::call(call.global("label"), {pieces}), 1);
+  return rt::boolean(!rt::equals(count, rt::integer(1)));
+}
+
+const rt::Param kDistanceParams[] = {
+    {.name = "x", .annotation = "np.ndarray"},
+    {.name = "y", .annotation = "np.ndarray"},
+    {.name = "sp", .annotation = "list", .exact_type = &PyList_Type},
+};
+const rt::Param kCrossParams[] = {
+    {.name = "x", .annotation = "np.ndarray"},
+    {.name = "y", .annotation = "np.ndarray"},
+    {.name = "_tol", .annotation = "int", .exact_type = &PyLong_Type},
+};
+
+}  // namespace
+
+const rt::FunctionSpec minimum_dis{
+    .name = "_minimum_dis", .params = kDistanceParams, .body = minimum_dis_body};
+const rt::FunctionSpec is_cross{.name = "_is_cross", .params = kCrossParams, .body = is_cross_body};
+
+}  // namespace orvane::medical
