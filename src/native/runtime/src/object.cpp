@@ -178,11 +178,6 @@ Ref* unpack_into(Handle obj, Ref* out, std::size_t count) {
     items.push_back(std::move(item));
   }
   if (next(iterator)) {
-    if (PyList_CheckExact(value) || PyTuple_CheckExact(value) || PyDict_CheckExact(value)) {
-      Py_ssize_t size = PyDict_CheckExact(value) ? PyDict_Size(value) : Py_SIZE(value);
-      raise_format(PyExc_ValueError, "too many values to unpack (expected %d, got %zd)",
-                   static_cast<int>(count), size);
-    }
     raise_format(PyExc_ValueError, "too many values to unpack (expected %d)",
                  static_cast<int>(count));
   }

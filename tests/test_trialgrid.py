@@ -1,0 +1,413 @@
+"""Tests of the trial runner: namespace, grid traversal, diagnosis and experiment pipelines."""
+
+import itertools
+import os
+import subprocess
+import sys
+import textwrap
+import typing
+from types import SimpleNamespace
+
+import pandas as pd
+import pytest
+
+import orvane.docfunc as docfunc
+from orvane.basic import core, functions, trialgrid
+from orvane.basic.functions import FuncTools, _save, concise_expr
+
+RULE = "-" * 40
+NO_ARGS = "with arguments of (), due to "
+FIXED = ["trial No.", "result", "cost_time", "comment"]
+NAMES = [
+    "doc", "product", "Callable", "pd", "DataFrame", "os", "funcs", "core", "F", "Unit",
+    "FuncTools", "assert_orvane_raiser", "concise_expr", "_load", "_prompt_err_case",
+    "traversal_on_params", "_meta", "experiments", "functest", "diagnosing_tests",
+]  # fmt: skip
+
+
+def separator(index):
+    return f"{RULE} {index} iteration of trials ends {RULE}"
+
+
+def package(func, **attrs):
+    attrs = {"docstring": "A tiny package function.", "orvane_func": True, **attrs}
+    return FuncTools.attach_attr(entry_tp=None, return_tp=None, **attrs)(func)
+
+
+def make_repeat(calls=None):
+    def repeat(data, p=1, **options):
+        if calls is not None:
+            calls.append(p)
+        if p == 2:
+            raise ValueError(f"p={p}")
+        if p == 3:
+            raise KeyboardInterrupt
+        return data * p
+
+    return package(repeat)
+
+
+def printed(capsys):
+    return capsys.readouterr().out.splitlines()
+
+
+def fake_functools(calls, outcome=None):
+    def test_for(**kw):
+        calls.append(kw)
+        plain = {k: v for k, v in kw.items() if not k.startswith("~")}
+        return lambda func: lambda: (func(**plain), 0.5) if outcome is None else outcome
+
+    return SimpleNamespace(test_for=test_for)
+
+
+def run_python(code):
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
+    )
+
+
+def test_namespace_holds_the_twenty_names_in_binding_order():
+    names = list(vars(trialgrid))
+    start = names.index("doc")
+    assert all(n.startswith("__") and n.endswith("__") for n in names[:start])
+    assert names[start:] == NAMES
+    assert trialgrid.__doc__ is None and not hasattr(trialgrid, "__all__")
+    meta = trialgrid._meta
+    assert isinstance(meta, core.Unit) and isinstance(meta.first, core.F)
+    assert trialgrid.experiments is not trialgrid.functest
+    assert trialgrid.experiments.unit is meta and trialgrid.functest.unit is meta
+
+
+@pytest.mark.parametrize(
+    ("name", "expected"),
+    [
+        ("doc", docfunc), ("product", itertools.product), ("Callable", typing.Callable),
+        ("pd", pd), ("DataFrame", pd.DataFrame), ("os", os), ("funcs", functions),
+        ("core", core), ("F", core.F), ("Unit", core.Unit), ("FuncTools", FuncTools),
+        ("assert_orvane_raiser", functions.assert_orvane_raiser),
+        ("concise_expr", concise_expr), ("_load", functions._load),
+    ],
+)  # fmt: skip
+def test_imported_names_are_the_objects_themselves(name, expected):
+    assert getattr(trialgrid, name) is expected
+
+
+@pytest.mark.parametrize(
+    ("name", "entry_tp", "return_tp"),
+    [("traversal_on_params", typing.Callable, pd.DataFrame),
+     ("diagnosing_tests", pd.DataFrame, list[bool])],
+)  # fmt: skip
+def test_public_functions_carry_the_decoration(name, entry_tp, return_tp):
+    func = getattr(trialgrid, name)
+    assert func.orvane_func is True and func.entry_tp is entry_tp
+    assert func.return_tp == return_tp and func.__doc__ is getattr(docfunc, name)
+    assert (func.__name__, func.__qualname__, func.__module__) == (
+        name, name, "orvane.basic.trialgrid")  # fmt: skip
+    assert func.__defaults__ is None and func.__annotations__ == {}
+    with pytest.raises(TypeError):
+        func(trialgrid)
+
+
+@pytest.mark.parametrize(
+    "func",
+    [trialgrid._prompt_err_case, trialgrid._meta.first.func, trialgrid._meta.second.func],
+    ids=["prompt", "stage1", "stage2"],
+)
+def test_anonymous_functions(func):
+    assert func.__qualname__ == "<lambda>" and func.__module__ == "orvane.basic.trialgrid"
+    assert (func.__defaults__, func.__doc__, func.__annotations__) == (None, None, {})
+
+
+def test_import_fails_when_functions_module_lacks_functools():
+    proc = run_python("""
+        import sys, types
+        import orvane.basic
+        sys.modules["orvane.basic.functions"] = types.ModuleType("orvane.basic.functions")
+        try:
+            import orvane.basic.trialgrid
+        except AttributeError as exc:
+            print("AttributeError", "FuncTools" in str(exc))
+    """)
+    assert proc.stdout.split() == ["AttributeError", "True"], proc.stderr
+
+
+def test_redoc_is_called_once_per_variant_and_its_error_propagates():
+    proc = run_python("""
+        import sys
+        import orvane.docfunc as doc
+        calls, error = [], LookupError("no docs")
+        doc.redoc = lambda obj, text: calls.append((obj, text))
+        import orvane.basic.trialgrid as tg
+        print(calls == [(tg.experiments, doc.experiments), (tg.functest, doc.functest)])
+        del sys.modules["orvane.basic.trialgrid"]
+        def failing(obj, text):
+            raise error
+        doc.redoc = failing
+        try:
+            import orvane.basic.trialgrid
+        except LookupError as exc:
+            print(exc is error)
+    """)
+    assert proc.stdout.split() == ["True", "True"], proc.stderr
+
+
+def test_grid_order_columns_labels_and_separators(capsys):
+    table = trialgrid.traversal_on_params(
+        data=make_repeat(), params_pool={"data": ["a", "b"], "p": [1, 4]}, concise_result=False
+    )
+    assert list(table.columns) == [*FIXED, "data", "arg: p"]
+    assert list(table.index) == [0, 1, 2, 3]
+    assert table["trial No."].tolist() == [1, 2, 3, 4]
+    assert table["data"].tolist() == ["data_0", "data_0", "data_1", "data_1"]
+    assert table["arg: p"].tolist() == [1, 4, 1, 4]
+    assert table["result"].tolist() == ["a", "aaaa", "b", "bbbb"]
+    assert [type(c) for c in table["comment"]] == [int] * 4 and not table["comment"].any()
+    assert all(isinstance(c, float) and c >= 0 for c in table["cost_time"])
+    assert printed(capsys) == [separator(i) for i in range(4)]
+
+
+@pytest.mark.parametrize("concise", [True, False, None, "", 1])
+def test_concise_result_shortens_successful_results(concise):
+    kw = {} if concise is None else {"concise_result": concise}
+    raw = list(range(60))
+    table = trialgrid.traversal_on_params(data=make_repeat(), params_pool={"data": [raw]}, **kw)
+    assert table["result"].tolist() == [concise_expr(raw) if concise in (True, None) else raw]
+
+
+@pytest.mark.parametrize("scope", [False, True])
+def test_machinery_keys_and_in_decorator(monkeypatch, scope):
+    calls = []
+    monkeypatch.setattr(trialgrid, "FuncTools", fake_functools(calls))
+    pool = {"~verbosity": [False], "data": ["d"], "p": [1, 4], "~in_decorator": [True, 1]}
+    table = trialgrid.traversal_on_params(
+        data=make_repeat(), params_pool=pool, scope_in_builtin=scope, concise_result=False
+    )
+    if scope:
+        assert list(table.columns) == [*FIXED, "arg: ~verbosity", "data", "arg: p",
+                                       "arg: ~in_decorator"]  # fmt: skip
+        assert table["arg: ~in_decorator"].tolist() == [True, 1, True, 1]
+        assert [c["~verbosity"] for c in calls] == [False] * 4
+        assert table["result"].tolist() == ["d", "d", "dddd", "dddd"]
+    else:
+        assert list(table.columns) == [*FIXED, "data", "arg: p"]
+        assert calls == [{"data": "d", "p": p, "~in_decorator": False} for p in (1, 4)]
+        assert table["result"].tolist() == ["d", "dddd"]
+    assert all(c["~in_decorator"] is False for c in calls)
+    assert table["cost_time"].tolist() == [0.5] * len(calls)
+
+
+def test_failing_trial_is_recorded_and_the_grid_goes_on(capsys):
+    calls = []
+    table = trialgrid.traversal_on_params(
+        data=make_repeat(calls), params_pool={"data": ["x"], "p": [2, 1]}
+    )
+    first, second = table.to_dict("records")
+    assert first["comment"] == "ValueError('p=2')"
+    assert pd.isna(first["result"]) and pd.isna(first["cost_time"])
+    assert (second["comment"], second["result"]) == (0, concise_expr("x"))
+    assert calls == [2, 1] and printed(capsys) == [separator(0), separator(1)]
+
+
+def test_concise_expr_error_keeps_raw_result_and_cost(monkeypatch):
+    def refuse(obj):
+        raise RuntimeError(f"cannot shorten {obj!r}")
+
+    monkeypatch.setattr(trialgrid, "FuncTools", fake_functools([]))
+    monkeypatch.setattr(trialgrid, "concise_expr", refuse)
+    table = trialgrid.traversal_on_params(data=make_repeat(), params_pool={"data": ["ab"]})
+    assert table.loc[0, ["result", "cost_time", "comment"]].tolist() == [
+        "ab", 0.5, "RuntimeError(\"cannot shorten 'ab'\")"]  # fmt: skip
+
+
+@pytest.mark.parametrize(
+    "make",
+    [lambda: (1, 2, 3), lambda: [1, 2, 3], lambda: iter("abc"), lambda: (1,), lambda: 5],
+    ids=["tuple-3", "list-3", "iterator-3", "tuple-1", "int"],
+)
+def test_runner_not_returning_two_items_is_recorded(monkeypatch, make):
+    try:
+        _first, _second = make()
+    except (TypeError, ValueError) as exc:
+        expected = repr(exc)
+    monkeypatch.setattr(trialgrid, "FuncTools", fake_functools([], make()))
+    table = trialgrid.traversal_on_params(data=make_repeat(), params_pool={"data": [1]})
+    assert table.loc[0, "comment"] == expected and table.loc[0, "result"] is None
+
+
+@pytest.mark.parametrize(
+    ("candidates", "labels"),
+    [(["x", "y", "x"], ["data_2", "data_1", "data_2"]),
+     (iter(["x", "y"]), ["data_None", "data_None"])],
+    ids=["duplicate", "one-shot"],
+)  # fmt: skip
+def test_data_labels(candidates, labels):
+    table = trialgrid.traversal_on_params(
+        data=make_repeat(), params_pool={"data": candidates}, concise_result=False
+    )
+    assert table["data"].tolist() == labels and table["comment"].tolist() == [0] * len(labels)
+
+
+def test_empty_candidate_list_runs_nothing(capsys):
+    table = trialgrid.traversal_on_params(data=make_repeat(), params_pool={"data": ["x"], "p": []})
+    assert list(table.columns) == FIXED and len(table) == 0 and printed(capsys) == []
+
+
+class Exploding:
+    @property
+    def orvane_func(self):
+        raise RuntimeError("boom")
+
+
+@pytest.mark.parametrize(
+    "kw",
+    [{}, {"params_pool": None}, {"data": package(lambda data: data, orvane_func=1)},
+     {"data": lambda data: data}, {"data": Exploding()}],
+    ids=["missing", "missing-before-pool", "one", "plain", "raising-attribute"],
+)  # fmt: skip
+def test_function_under_test_must_be_a_package_function(capsys, kw):
+    with pytest.raises(TypeError, match="^object in entry must be a orvane function$"):
+        trialgrid.traversal_on_params(**{"params_pool": {"data": [1]}, **kw})
+    assert printed(capsys) == []
+
+
+@pytest.mark.parametrize(
+    ("kw", "error"),
+    [({}, AttributeError), ({"params_pool": {"p": [1]}}, TypeError),
+     ({"params_pool": {"data": ["x"], "": [1]}}, IndexError),
+     ({"params_pool": {"data": ["x"], "p": 5}}, TypeError),
+     ({"params_pool": {"data": ["x"], 7: [1, 4]}}, TypeError),
+     ({"params_pool": {"data": ["x"], 7: [1, 4]}, "scope_in_builtin": True}, TypeError)],
+)  # fmt: skip
+def test_bad_pools_raise_before_any_trial(capsys, kw, error):
+    calls = []
+    with pytest.raises(error):
+        trialgrid.traversal_on_params(data=make_repeat(calls), **kw)
+    assert calls == [] and printed(capsys) == []
+
+
+def test_keyboard_interrupt_prints_its_separator_and_propagates(capsys):
+    calls = []
+    with pytest.raises(KeyboardInterrupt):
+        trialgrid.traversal_on_params(
+            data=make_repeat(calls), params_pool={"data": ["x"], "p": [1, 3, 4]}
+        )
+    assert calls == [1, 3] and printed(capsys) == [separator(0), separator(1)]
+
+
+def test_module_names_are_looked_up_at_each_call(monkeypatch):
+    lines, checks = [], []
+    monkeypatch.setattr(trialgrid, "print", lambda *a: lines.append(a), raising=False)
+    monkeypatch.setattr(trialgrid, "assert_orvane_raiser", lambda ok, exc: checks.append((ok, exc)))
+    monkeypatch.setattr(trialgrid, "pd", SimpleNamespace(DataFrame=dict, concat=lambda f, axis: f))
+    fixed, args = trialgrid.traversal_on_params(
+        data=lambda data: data + 1, params_pool={"data": [1, 2]}
+    )
+    assert [(ok, type(e), str(e)) for ok, e in checks] == [
+        (False, TypeError, "object in entry must be a orvane function")]  # fmt: skip
+    assert lines == [(RULE, i, "iteration of trials ends", RULE) for i in (0, 1)]
+    assert (fixed["result"], args) == (["2", "3"], {"data": ["data_0", "data_1"]})
+
+
+@pytest.fixture
+def report_table():
+    pool = {"data": ["x", "yy"], "p": [1, 2], "mode": ["reflect"]}
+    return trialgrid.traversal_on_params(data=make_repeat(), params_pool=pool)
+
+
+def test_diagnosis_reports_failed_trials_in_order(capsys, monkeypatch, report_table):
+    printed(capsys)
+    assert trialgrid.diagnosing_tests(data=report_table) == [True, False, True, False]
+    assert printed(capsys) == [
+        f"the No.{n} case failed on data_{d}, with arguments of (p=2, mode=reflect), "
+        "due to ValueError('p=2')"
+        for n, d in ((2, 0), (4, 1))
+    ]
+    quiet = trialgrid.diagnosing_tests(data=report_table, **{"~verbosity": False})
+    assert quiet == [True, False, True, False] and printed(capsys) == []
+    seen = []
+    monkeypatch.setattr(trialgrid, "_prompt_err_case", lambda x: seen.append(x) or 0)
+    trialgrid.diagnosing_tests(data=report_table)
+    assert [frame["trial No."].tolist() for frame in seen] == [[2, 4]]
+
+
+@pytest.mark.parametrize(
+    ("comments", "flags", "lines"),
+    [([0, 0.0, "E()"], [True, True, False], [f"the No.3 case failed on d, {NO_ARGS}E()"]),
+     ([0, 0, 0], [True] * 3, []), ([], [], [])],
+)  # fmt: skip
+def test_diagnosis_of_hand_made_tables(capsys, comments, flags, lines):
+    n = len(comments)
+    table = pd.DataFrame({"trial No.": range(1, n + 1), "comment": comments, "data": ["d"] * n})
+    assert trialgrid.diagnosing_tests(data=table) == flags
+    assert printed(capsys) == lines
+
+
+def test_prompt_on_a_table_without_the_report_columns(capsys):
+    assert trialgrid._prompt_err_case(x=pd.DataFrame({"arg: k": ["v", 2], "other": [1, 2]})) == 0
+    assert printed(capsys) == [
+        f"the No.None case failed on None, with arguments of (k={v}), due to None" for v in ("v", 2)
+    ]
+
+
+@pytest.mark.parametrize(
+    ("kw", "error"),
+    [({"data": pd.DataFrame({"trial No.": [1]})}, KeyError), ({}, AttributeError),
+     ({"~verbosity": False}, AttributeError)],
+)  # fmt: skip
+def test_diagnosis_failures(capsys, kw, error):
+    with pytest.raises(error):
+        trialgrid.diagnosing_tests(**kw)
+    assert printed(capsys) == []
+
+
+@pytest.mark.parametrize(
+    ("extra", "name"),
+    [({}, "repeat"), ({"branch_comment": ""}, "repeat"), ({"branch_comment": "v2"}, "v2 repeat")],
+)
+def test_pipeline_entry_names_without_store_file(extra, name):
+    store = trialgrid.experiments(data=make_repeat(), params_pool={"data": ["a"]}, **extra)
+    assert type(store) is dict and list(store) == [name]
+    assert store[name]["result"].tolist() == ["a"]
+
+
+def test_experiments_keep_raw_results_and_functest_shortens():
+    pool = {"data": [list(range(50))]}
+    raw = trialgrid.experiments(data=make_repeat(), params_pool=pool)["repeat"]
+    short = trialgrid.functest(data=make_repeat(), params_pool=pool)["repeat"]
+    assert raw["result"].tolist() == [list(range(50))]
+    assert short["result"].tolist() == [concise_expr(list(range(50)))]
+
+
+def test_pipeline_files_into_an_existing_store(tmp_path):
+    path = tmp_path / "store.pkl"
+    _save({"old": pd.DataFrame({"a": [1]}), "b repeat": pd.DataFrame()}, path)
+    store = trialgrid.functest(
+        data=make_repeat(), params_pool={"data": ["a"], "p": [1, 4]}, branch_comment="b",
+        to_file=str(path),
+    )  # fmt: skip
+    assert list(store) == ["old", "b repeat"] and store["old"]["a"].tolist() == [1]
+    assert store["b repeat"]["trial No."].tolist() == [1, 2]
+    fresh = trialgrid.functest(
+        data=make_repeat(), params_pool={"data": ["a"]}, to_file=str(tmp_path / "new.pkl")
+    )
+    assert list(fresh) == ["repeat"]
+
+
+def test_variants_use_the_current_stage_helpers(monkeypatch, tmp_path):
+    table, seen, loaded, store = pd.DataFrame({"t": [1]}), [], [], {"kept": 1}
+    monkeypatch.setattr(trialgrid, "traversal_on_params", lambda **kw: seen.append(kw) or table)
+    monkeypatch.setattr(trialgrid, "os", SimpleNamespace(path=SimpleNamespace(exists=bool)))
+    monkeypatch.setattr(trialgrid, "_load", lambda **kw: loaded.append(kw) or store)
+    func, path = make_repeat(), str(tmp_path / "s.pkl")
+    result = trialgrid.experiments(data=func, branch_comment="c", to_file=path)
+    assert result is store and store == {"kept": 1, "c repeat": table}
+    assert seen == [{"data": func, "branch_comment": "c", "to_file": path, "concise_result": False}]
+    assert loaded == [{"data": path}]
+    assert trialgrid._meta.first.func(x=1) == (table, None, "") and seen[-1] == {"x": 1}
+
+
+def test_second_stage_without_data_or_store_path():
+    with pytest.raises(TypeError, match="not subscriptable"):
+        trialgrid._meta.second.func(to_file="/nonexistent/store.pkl")
+    table = pd.DataFrame()
+    assert trialgrid._meta.second.func(data=(table, make_repeat(), "")) == {"repeat": table}
