@@ -51,5 +51,37 @@ def trial_runner_tour():
             print(f"{name!r}: {len(entry)} trial(s), first result {entry['result'][0][:4]}")
 
 
+def show(mask):
+    for row in mask:
+        print("  " + "".join("#" if value else "." for value in row))
+
+
+def mask_geometry_tour():
+    from orvane.basic import medical
+
+    heading("medical: a disc and a bar, as masks on a 12 x 16 grid")
+    rows, cols = np.mgrid[:12, :16]
+    disc = np.hypot(rows - 5, cols - 4) <= 3.5
+    bar = (rows >= 2) & (rows <= 9) & (cols >= 11) & (cols <= 13)
+    show(disc | bar)
+
+    heading("medical: the shell of the disc (elements one erosion removes)")
+    show(medical._to_shell(disc))
+
+    spacing = [0.7, 1.1]
+    first, second = medical._points_pair(disc, spacing)
+    print(f"\nfarthest pair of the disc with spacing {spacing}: {first} and {second}")
+    distance = medical._minimum_dis(disc, bar, spacing)
+    print(
+        f"minimum distance between the disc and the bar: {distance:.4f} ({type(distance).__name__})"
+    )
+    print("union of the two masks:", medical._union_set(disc, bar).sum(), "elements")
+    for width in (3, 5):
+        crossed = medical._is_cross(disc, bar, width)
+        verdict = "not in one piece" if crossed else "in exactly one piece"
+        print(f"the bar meets the band of width {width} around the disc {verdict}: {crossed}")
+
+
 if __name__ == "__main__":
     trial_runner_tour()
+    mask_geometry_tour()
