@@ -411,3 +411,20 @@ def test_second_stage_without_data_or_store_path():
         trialgrid._meta.second.func(to_file="/nonexistent/store.pkl")
     table = pd.DataFrame()
     assert trialgrid._meta.second.func(data=(table, make_repeat(), "")) == {"repeat": table}
+
+
+def test_traversal_and_diagnosis_keep_no_references(capsys):
+    func = make_repeat()
+    candidate = object()
+    pool = {"data": [candidate, candidate], "p": [1, 2]}
+    not_a_package = object()
+    before = [sys.getrefcount(obj) for obj in (func, candidate, pool, not_a_package)]
+    for _ in range(200):
+        table = trialgrid.traversal_on_params(data=func, params_pool=pool, concise_result=False)
+        trialgrid.diagnosing_tests(data=table)
+        with pytest.raises(TypeError):
+            trialgrid.traversal_on_params(data=not_a_package, params_pool=pool)
+        del table
+    capsys.readouterr()
+    after = [sys.getrefcount(obj) for obj in (func, candidate, pool, not_a_package)]
+    assert after == before
