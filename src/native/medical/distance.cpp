@@ -1,5 +1,6 @@
 // The minimum spacing-scaled distance between the shells of two masks, and the
 // crossing test of a mask against the band around another.
+#include "fast/fast_paths.hpp"
 #include "medical.hpp"
 
 namespace orvane::medical {
@@ -30,6 +31,7 @@ Ref literal_minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Ha
 }
 
 Ref minimum_dis_body(rt::Call& call) {
+  if (Ref fast = fast::minimum_dis(call, call.arg(0), call.arg(1), call.arg(2))) return fast;
   return literal_minimum_dis(call, call.arg(0), call.arg(1), call.arg(2));
 }
 

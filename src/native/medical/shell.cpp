@@ -1,4 +1,5 @@
 // The shell of a mask and the farthest pair of its points.
+#include "fast/fast_paths.hpp"
 #include "medical.hpp"
 
 namespace orvane::medical {
@@ -41,6 +42,7 @@ Ref literal_points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
 }
 
 Ref points_pair_body(rt::Call& call) {
+  if (Ref fast = fast::points_pair(call, call.arg(0), call.arg(1))) return fast;
   return literal_points_pair(call, call.arg(0), call.arg(1));
 }
 

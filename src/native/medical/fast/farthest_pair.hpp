@@ -1,0 +1,23 @@
+// The farthest pair of mask points in near-linear time, with the plain path's answer:
+// among equal largest computed lengths, the first pair in combinations() order.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "mask.hpp"
+#include "spacing.hpp"
+
+namespace orvane::medical::fast {
+
+struct PointPair {
+  std::array<std::int64_t, kMaxAxes> first{};  // earlier in row-major order
+  std::array<std::int64_t, kMaxAxes> second{};
+};
+
+// nullopt when the fast path cannot vouch for the plain path's answer (fewer than two
+// points, zero spacing, or a spacing so uneven that rounding could matter): the caller
+// then runs the plain path.
+std::optional<PointPair> farthest_pair(const MaskReader& mask, const Spacing& spacing);
+
+}  // namespace orvane::medical::fast

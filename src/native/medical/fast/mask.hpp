@@ -1,0 +1,84 @@
+// Reading a numpy mask through the buffer protocol: its shape, and for every element in
+// row-major order whether it is non-zero and its value as numpy's astype(int) gives it.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "orvane/rt/buffer.hpp"
+
+namespace orvane::medical::fast {
+
+// The fast paths handle up to 7 axes: numpy sums squares of up to 7 coordinates left to
+// right, which is the order the scoring code reproduces.
+inline constexpr std::size_t kMaxAxes = 7;
+
+enum class ElementKind { Bool, Signed, Unsigned, Float };
+
+struct ElementType {
+  ElementKind kind;
+  int size;  // bytes
+};
+
+// The element type of a buffer that the fast paths understand, if any.
+std::optional<ElementType> element_type(const rt::BufferView& view);
+
+class MaskReader {
+ public:
+  MaskReader(const rt::BufferView& view, ElementType type);
+
+  std::size_t ndim() const noexcept { return ndim_; }
+  std::int64_t extent(std::size_t axis) const noexcept { return shape_[axis]; }
+  std::size_t size() const noexcept { return size_; }
+
+  // Element at a multi-index (each within the shape).
+  const char* at(const std::int64_t* index) const noexcept {
+    const char* p = data_;
+    for (std::size_t k = 0; k < ndim_; ++k) p += index[k] * strides_[k];
+    return p;
+  }
+  bool nonzero(const char* p) const noexcept;
+  // numpy's astype(int) (int64) of an integer or boolean element.
+  std::int64_t as_int64(const char* p) const noexcept;
+
+  // Calls visit(index, pointer) for every element in row-major order.
+  template <class Visit>
+  void for_each(Visit&& visit) const {
+    if (size_ == 0) return;
+    std::array<std::int64_t, kMaxAxes> index{};
+    const std::size_t last = ndim_ - 1;
+    for (;;) {
+      const char* p = at(index.data());
+      for (index[last] = 0; index[last] < shape_[last]; ++index[last], p += strides_[last]) {
+        visit(index, p);
+      }
+      std::size_t axis = last;
+      for (;;) {
+        if (axis == 0) return;
+        --axis;
+        if (++index[axis] < shape_[axis]) break;
+        index[axis] = 0;
+      }
+      index[last] = 0;
+    }
+  }
+
+ private:
+  const char* data_;
+  std::size_t ndim_;
+  std::array<std::int64_t, kMaxAxes> shape_{};
+  std::array<std::int64_t, kMaxAxes> strides_{};
+  std::size_t size_ = 1;
+  ElementType type_;
+};
+
+template <class T>
+T load(const char* p) noexcept {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+}  // namespace orvane::medical::fast

@@ -1,0 +1,182 @@
+// A k-d tree over the shell of y answers, for each shell point of x in order, its nearest
+// neighbour. Every pair the search looks at is scored with the plain path's formula, and
+// a subtree is skipped only when a lower bound of its distance exceeds the best length
+// found by more than a rounding slack, so the computed minimum and its first occurrence
+// are exactly the plain path's.
+#include "nearest_shells.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
+namespace orvane::medical::fast {
+namespace {
+
+constexpr std::size_t kLeafSize = 8;
+constexpr double kSlack = 1e-9;
+
+struct Node {
+  std::array<double, kMaxAxes> low{};
+  std::array<double, kMaxAxes> high{};
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::size_t left = 0;  // children; 0 for a leaf (the root is never a child)
+  std::size_t right = 0;
+};
+
+class KdTree {
+ public:
+  KdTree(const std::vector<std::int64_t>& points, const Spacing& spacing, std::size_t ndim)
+      : points_(points), spacing_(spacing), ndim_(ndim), order_(points.size() / ndim) {
+    std::iota(order_.begin(), order_.end(), 0);
+    scaled_.resize(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      scaled_[i] = static_cast<double>(points[i]) * spacing.values[i % ndim];
+      magnitude_ = std::max(magnitude_, std::abs(scaled_[i]));
+    }
+    nodes_.reserve(2 * order_.size() / kLeafSize + 2);
+    build(0, order_.size());
+  }
+
+  // The nearest point to `query` among those not farther than `limit` (plus the slack):
+  // updates best and best_index (ties: the smaller index); best stays +inf if none.
+  void nearest(const std::int64_t* query, double limit, double& best,
+               std::size_t& best_index) const {
+    std::array<double, kMaxAxes> scaled{};
+    double magnitude = magnitude_;
+    for (std::size_t k = 0; k < ndim_; ++k) {
+      scaled[k] = static_cast<double>(query[k]) * spacing_.values[k];
+      magnitude = std::max(magnitude, std::abs(scaled[k]));
+    }
+    search(0, query, scaled, magnitude, limit, best, best_index);
+  }
+
+ private:
+  std::size_t build(std::size_t begin, std::size_t end) {
+    const std::size_t index = nodes_.size();
+    nodes_.emplace_back();
+    Node node;
+    node.begin = begin;
+    node.end = end;
+    node.low.fill(std::numeric_limits<double>::infinity());
+    node.high.fill(-std::numeric_limits<double>::infinity());
+    for (std::size_t i = begin; i < end; ++i) {
+      for (std::size_t k = 0; k < ndim_; ++k) {
+        const double value = scaled_[order_[i] * ndim_ + k];
+        node.low[k] = std::min(node.low[k], value);
+        node.high[k] = std::max(node.high[k], value);
+      }
+    }
+    if (end - begin > kLeafSize) {
+      std::size_t axis = 0;
+      for (std::size_t k = 1; k < ndim_; ++k) {
+        if (node.high[k] - node.low[k] > node.high[axis] - node.low[axis]) axis = k;
+      }
+      const std::size_t middle = begin + (end - begin) / 2;
+      std::nth_element(order_.begin() + static_cast<std::ptrdiff_t>(begin),
+                       order_.begin() + static_cast<std::ptrdiff_t>(middle),
+                       order_.begin() + static_cast<std::ptrdiff_t>(end),
+                       [&](std::size_t a, std::size_t b) {
+                         return scaled_[a * ndim_ + axis] < scaled_[b * ndim_ + axis];
+                       });
+      node.left = build(begin, middle);
+      node.right = build(middle, end);
+    }
+    nodes_[index] = node;
+    return index;
+  }
+
+  double lower_bound(const Node& node, const std::array<double, kMaxAxes>& scaled) const {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < ndim_; ++k) {
+      const double gap = std::max({0.0, node.low[k] - scaled[k], scaled[k] - node.high[k]});
+      sum += gap * gap;
+    }
+    return std::sqrt(sum);
+  }
+
+  // `magnitude` bounds the coordinates involved: the rounding of the bounds scales with it.
+  void search(std::size_t index, const std::int64_t* query,
+              const std::array<double, kMaxAxes>& scaled, double magnitude, double limit,
+              double& best, std::size_t& best_index) const {
+    const Node& node = nodes_[index];
+    const double bound = std::min(limit, best);
+    if (lower_bound(node, scaled) > bound + kSlack * (bound + magnitude)) return;
+    if (node.left == 0) {
+      for (std::size_t i = node.begin; i < node.end; ++i) {
+        const std::size_t point = order_[i];
+        const double length = scaled_length(&points_[point * ndim_], query, spacing_, ndim_);
+        if (length < best || (length == best && point < best_index)) {
+          best = length;
+          best_index = point;
+        }
+      }
+      return;
+    }
+    const bool left_first =
+        lower_bound(nodes_[node.left], scaled) <= lower_bound(nodes_[node.right], scaled);
+    search(left_first ? node.left : node.right, query, scaled, magnitude, limit, best, best_index);
+    search(left_first ? node.right : node.left, query, scaled, magnitude, limit, best, best_index);
+  }
+
+  const std::vector<std::int64_t>& points_;
+  const Spacing& spacing_;
+  std::size_t ndim_;
+  std::vector<std::size_t> order_;
+  std::vector<double> scaled_;
+  std::vector<Node> nodes_;
+  double magnitude_ = 0.0;
+};
+
+}  // namespace
+
+std::vector<std::int64_t> shell_points(const MaskReader& mask) {
+  const std::size_t ndim = mask.ndim();
+  std::vector<std::int64_t> out;
+  mask.for_each([&](const std::array<std::int64_t, kMaxAxes>& index, const char* p) {
+    if (!mask.nonzero(p)) return;
+    // Survives the erosion when every face neighbour is inside the array and set.
+    bool survives = true;
+    std::array<std::int64_t, kMaxAxes> neighbour = index;
+    for (std::size_t k = 0; k < ndim && survives; ++k) {
+      if (index[k] == 0 || index[k] + 1 == mask.extent(k)) {
+        survives = false;
+        break;
+      }
+      neighbour[k] = index[k] - 1;
+      survives = mask.nonzero(mask.at(neighbour.data()));
+      neighbour[k] = index[k] + 1;
+      survives = survives && mask.nonzero(mask.at(neighbour.data()));
+      neighbour[k] = index[k];
+    }
+    // x.astype(int) - eroded.astype(int) is non-zero.
+    if (mask.as_int64(p) != (survives ? 1 : 0))
+      out.insert(out.end(), index.begin(), index.begin() + ndim);
+  });
+  return out;
+}
+
+ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
+                         const Spacing& spacing, std::size_t ndim) {
+  const KdTree tree(ys, spacing, ndim);
+  double best = std::numeric_limits<double>::infinity();
+  std::size_t best_from = 0;
+  std::size_t best_to = 0;
+  for (std::size_t i = 0; i * ndim < xs.size(); ++i) {
+    double local = std::numeric_limits<double>::infinity();
+    std::size_t local_index = 0;
+    tree.nearest(&xs[i * ndim], best, local, local_index);
+    if (local < best) {  // an equal length of a later x point does not win
+      best = local;
+      best_from = i;
+      best_to = local_index;
+    }
+    if (best == 0.0) break;  // nothing is shorter, and later rows lose ties
+  }
+  ClosestPair pair;
+  std::copy_n(&xs[best_from * ndim], ndim, pair.from.begin());
+  std::copy_n(&ys[best_to * ndim], ndim, pair.to.begin());
+  return pair;
+}
+
+}  // namespace orvane::medical::fast

@@ -1,0 +1,28 @@
+// The closest pair between the shells of two masks, with the plain path's answer: the
+// smallest computed length, and among equals the first row of the stacked differences
+// (outer loop over the shell of x, inner over the shell of y, both in row-major order).
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "mask.hpp"
+#include "spacing.hpp"
+
+namespace orvane::medical::fast {
+
+// The shell points of a boolean or integer mask in row-major order, flattened: what
+// argwhere(x.astype(int) - binary_erosion(x).astype(int)) lists, with one erosion by the
+// face neighbours and the outside counted as background.
+std::vector<std::int64_t> shell_points(const MaskReader& mask);
+
+struct ClosestPair {
+  std::array<std::int64_t, kMaxAxes> from{};  // on the shell of x
+  std::array<std::int64_t, kMaxAxes> to{};    // on the shell of y
+};
+
+// Both point lists non-empty, flattened with `ndim` coordinates per point.
+ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
+                         const Spacing& spacing, std::size_t ndim);
+
+}  // namespace orvane::medical::fast

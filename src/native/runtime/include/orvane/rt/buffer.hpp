@@ -1,0 +1,35 @@
+// A read-only view of an object's memory through the buffer protocol, released on scope
+// exit. Fast paths use it to read numpy arrays without the numpy C API.
+#pragma once
+#include <cstddef>
+#include <span>
+
+#include "orvane/rt/ref.hpp"
+
+namespace orvane::rt {
+
+class BufferView {
+ public:
+  // Asks for shape, strides and format; empty() when the object has no such buffer
+  // (the error is cleared: callers then take their plain path).
+  explicit BufferView(Handle obj) noexcept;
+  ~BufferView();
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
+
+  bool empty() const noexcept { return !held_; }
+  const char* data() const noexcept { return static_cast<const char*>(view_.buf); }
+  std::size_t ndim() const noexcept { return static_cast<std::size_t>(view_.ndim); }
+  std::span<const Py_ssize_t> shape() const noexcept { return {view_.shape, ndim()}; }
+  std::span<const Py_ssize_t> strides() const noexcept { return {view_.strides, ndim()}; }
+  Py_ssize_t itemsize() const noexcept { return view_.itemsize; }
+  // The struct-module format with a native byte-order prefix removed, or nullptr when
+  // the items are not in native byte order.
+  const char* native_format() const noexcept;
+
+ private:
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+}  // namespace orvane::rt
