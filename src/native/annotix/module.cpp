@@ -48,9 +48,8 @@ void exec_annotix(rt::ModuleBuilder& m) {
   m.bind("Null", rt::call(m.get("NullType")));
   m.bind("Tp", type_variable(m, "Tp"));
   m.bind("NoneType", rt::call(rt::builtin("type"), {Py_None}));
-  m.bind("Numeric",
-         rt::getitem(m.get("Union"), rt::tuple({reinterpret_cast<PyObject*>(&PyLong_Type),
-                                                reinterpret_cast<PyObject*>(&PyFloat_Type)})));
+  Ref int_or_float = rt::tuple({rt::builtin("int"), rt::builtin("float")});
+  m.bind("Numeric", rt::getitem(m.get("Union"), int_or_float));
   m.bind("builtin_tp", builtin_types(m));
   m.bind("typing_pure_map", typing_pure_map(m));
   m.bind("abstract_tp", abstract_names());

@@ -1,4 +1,6 @@
 // The vocabulary's lists and maps, each entry read by name as module-level code would.
+#include <initializer_list>
+
 #include "annotix.hpp"
 
 namespace orvane::annotix {
