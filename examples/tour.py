@@ -4,8 +4,9 @@ import tempfile
 from pathlib import Path
 
 import numpy as np
+import scipy.stats
 
-from orvane.basic import trialgrid
+from orvane.basic import annotix, trialgrid
 from orvane.basic.functions import FuncTools, _load
 
 
@@ -80,8 +81,22 @@ def mask_geometry_tour():
         crossed = medical._is_cross(disc, bar, width)
         verdict = "not in one piece" if crossed else "in exactly one piece"
         print(f"the bar meets the band of width {width} around the disc {verdict}: {crossed}")
+def annotix_tour():
+    heading("annotix: a marker, the null sentinel and a distribution alias")
+    marker = annotix.T[0:int:True]
+    print("T[0:int:True] ->", marker.value, marker.type.__name__, marker.escape)
+    print("Null is falsy:", not annotix.Null, "| Null is None:", annotix.Null is None)
+    print("scipy.stats.norm() is a GauTP:", isinstance(scipy.stats.norm(), annotix.GauTP))
+
+    heading("annotix: a Gaussian-Wishart distribution")
+    dist = annotix.GauWisTP(mean=np.zeros(2), beta=1.0, nu=3, w=np.eye(2))
+    print(dist)
+    print("valid:", dist._is_valid())
+    np.random.seed(0)
+    print("three mean vectors:\n", dist.rvs(3).round(3))
 
 
 if __name__ == "__main__":
     trial_runner_tour()
     mask_geometry_tour()
+    annotix_tour()

@@ -109,6 +109,16 @@ Ref add(Handle a, Handle b) {
   return Ref::steal(PyNumber_Add(a.get(), b.get()));
 }
 
+Ref multiply(Handle a, Handle b) {
+  return Ref::steal(PyNumber_Multiply(a.get(), b.get()));
+}
+
+bool contains(Handle container, Handle item) {
+  int result = PySequence_Contains(container.get(), item.get());
+  if (result < 0) throw_error_set();
+  return result != 0;
+}
+
 Ref compare(Handle a, Handle b, int op) {
   return Ref::steal(PyObject_RichCompare(a.get(), b.get(), op));
 }

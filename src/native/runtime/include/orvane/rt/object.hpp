@@ -44,7 +44,9 @@ Ref repr(Handle obj);
 Ref to_str(Handle obj);
 Ref format(Handle obj);  // format(obj, "")
 Ref add(Handle a, Handle b);
-Ref compare(Handle a, Handle b, int op);  // rich comparison, result as returned
+Ref multiply(Handle a, Handle b);              // a * b
+bool contains(Handle container, Handle item);  // item in container
+Ref compare(Handle a, Handle b, int op);       // rich comparison, result as returned
 
 // f(*args), f(*args, **kwargs as Kw), f(*args_tuple, **kwargs_dict).
 Ref call(Handle callable, std::initializer_list<Handle> args = {},
