@@ -262,11 +262,10 @@ def segs(size):
     return to_image(canvas, rng, grain=3.0)
 
 
-def check_segs(path):
-    """The decoded mask at threshold 100 keeps the drawn structure: seven regions, one of
-    them a ring whose hole holds another region, and one long thin band."""
-    gray = np.asarray(ImageOps.grayscale(Image.open(path)))
-    labels, count = ndimage.label(gray > 100)
+def check_segs_mask(mask):
+    """The mask of segs.jpg keeps the drawn structure: seven regions, one of them a ring
+    whose hole holds another region, and one long thin band. Returns the region count."""
+    labels, count = ndimage.label(mask)
     assert count == 7, f"segs.jpg has {count} regions at threshold 100, expected 7"
     rings = []
     elongations = []
@@ -299,7 +298,9 @@ def main(folder):
         path = folder / name
         image.save(path, "JPEG", quality=QUALITY, optimize=True)
         print(f"{path}: {size[0]} x {size[1]}, {path.stat().st_size // 1024} KiB")
-    print(f"segs.jpg: {check_segs(folder / 'segs.jpg')} regions at threshold 100")
+    with Image.open(folder / "segs.jpg") as written:
+        count = check_segs_mask(np.asarray(ImageOps.grayscale(written)) > 100)
+    print(f"segs.jpg: {count} regions at threshold 100")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,9 @@ from pathlib import Path
 import pytest
 import trustme
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
+# The local image server of the tour, and the checks of the image-making script.
+REPOSITORY = Path(__file__).resolve().parent.parent
+sys.path[:0] = [str(REPOSITORY / "examples"), str(REPOSITORY / "scripts")]
 import local_images  # noqa: E402
 
 

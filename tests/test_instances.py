@@ -4,8 +4,10 @@ and `instances.connect` is rebound to fetch the base location's URLs from it."""
 import inspect
 import io
 import typing
+import warnings
 
 import local_images
+import make_sample_images
 import numpy as np
 import PIL.Image
 import PIL.ImageOps
@@ -23,7 +25,7 @@ SAMPLES = [
     ("bricks", "bricks.jpg", (1280, 696)),
     ("segs", "segs.jpg", (748, 533)),
 ]
-# The plain route calls getdata(), which Pillow 12+ marks as deprecated.
+# The plain route calls getdata(), which newer Pillow releases mark as deprecated.
 plain_route = pytest.mark.filterwarnings("ignore:Image.Image.getdata is deprecated")
 
 
@@ -188,6 +190,11 @@ def test_sample_functions_download_and_lay_out_their_file(downloads, name, file,
         np.testing.assert_array_equal(image, expected)
 
 
+def test_segs_mask_has_regions_for_mask_geometry(downloads):
+    # Seven regions, among them a ring around another one and a long thin band.
+    assert make_sample_images.check_segs_mask(instances.segs()) == 7
+
+
 @pytest.mark.parametrize(
     ("shape", "options", "layout"),
     [
@@ -314,9 +321,9 @@ def describe(array):
 def test_byte_route_gives_the_plain_array(downloads, getdata_calls):
     fast = instances.cat()
     assert getdata_calls == []
-    with PIL.Image.open(local_images.MISC / "cat.jpg") as raw:
-        with pytest.warns(DeprecationWarning):
-            plain = plain_result(PIL.ImageOps.grayscale(raw))
+    with PIL.Image.open(local_images.MISC / "cat.jpg") as raw, warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        plain = plain_result(PIL.ImageOps.grayscale(raw))
     assert describe(fast) == describe(plain)
     np.testing.assert_array_equal(fast, plain)
 
