@@ -15,6 +15,6 @@ format: env
 	.venv/bin/clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
 
 lint: env
-	.venv/bin/ruff check src tests examples scripts
-	.venv/bin/ruff format --check src tests examples scripts
+	.venv/bin/ruff check src tests examples scripts bench
+	.venv/bin/ruff format --check src tests examples scripts bench
 	.venv/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')

@@ -5,8 +5,10 @@ from pathlib import Path
 
 import numpy as np
 import scipy.stats
+from local_images import sample_images
+from scipy import ndimage
 
-from orvane.basic import annotix, trialgrid
+from orvane.basic import annotix, instances, trialgrid
 from orvane.basic.functions import FuncTools, _load
 
 
@@ -81,6 +83,8 @@ def mask_geometry_tour():
         crossed = medical._is_cross(disc, bar, width)
         verdict = "not in one piece" if crossed else "in exactly one piece"
         print(f"the bar meets the band of width {width} around the disc {verdict}: {crossed}")
+
+
 def annotix_tour():
     heading("annotix: a marker, the null sentinel and a distribution alias")
     marker = annotix.T[0:int:True]
@@ -96,7 +100,33 @@ def annotix_tour():
     print("three mean vectors:\n", dist.rvs(3).round(3))
 
 
+def instances_tour():
+    heading("instances: sample images as gray levels indexed [x, y], y counting upward")
+    # Offline, the images bundled in misc/ are served on loopback instead.
+    with sample_images(instances) as source:
+        print("images from", source)
+        for name in instances.__all__[:4]:
+            image = getattr(instances, name)()
+            print(
+                f"{name}(): shape {image.shape}, dtype {image.dtype}, "
+                f"gray levels {image.min()}..{image.max()}, mean {image.mean():.1f}"
+            )
+        cat = instances.cat()
+        print(f"cat()[0, 0] = {cat[0, 0]} (bottom left), cat()[0, 780] = {cat[0, 780]} (top left)")
+
+        heading("instances: segs() is a boolean mask, true where the gray level exceeds 100")
+        mask = instances.segs()
+        labels, count = ndimage.label(mask)
+        sizes = np.bincount(labels.ravel())[1:]
+        print(f"segs(): shape {mask.shape}, dtype {mask.dtype}, {mask.sum()} pixels set")
+        print(f"{count} separate regions, sizes {sorted(sizes.tolist(), reverse=True)}")
+    print(
+        "_as_boolean([99, 100, 101], 100) =", instances._as_boolean(np.array([99, 100, 101]), 100)
+    )
+
+
 if __name__ == "__main__":
     trial_runner_tour()
     mask_geometry_tour()
     annotix_tour()
+    instances_tour()
