@@ -336,9 +336,8 @@ def test_byte_route_gives_the_plain_array(downloads, getdata_calls):
         lambda patch: patch.setattr(instances, "byte", lambda data: io.BytesIO(data)),
         lambda patch: patch.setattr(instances, "img_open", lambda f: PIL.Image.open(f)),
         lambda patch: patch.setattr(instances, "as_gray", lambda i: PIL.ImageOps.grayscale(i)),
-        lambda patch: patch.delattr(instances._url_img, "_import_bindings"),
     ],
-    ids=["np", "byte", "img_open", "as_gray", "no record"],
+    ids=["np", "byte", "img_open", "as_gray"],
 )
 def test_changed_bindings_take_the_plain_route(downloads, getdata_calls, monkeypatch, change):
     fast = instances.cat()

@@ -17,10 +17,6 @@ extern const rt::FunctionSpec segs;
 
 // The pixels of a grayscale image as a one-dimensional array of numpy's default
 // integer type, what `np.array(gray.getdata())` gives (see pixels.cpp).
-rt::Ref pixel_array(const rt::Call& call, rt::Handle gray, rt::Handle byte, rt::Handle img_open,
-                    rt::Handle as_gray);
-
-// Keeps the import-time objects that pixel_array compares against on `url_img`.
-void remember_import_bindings(rt::ModuleBuilder& module, rt::Handle url_img);
+rt::Ref pixel_array(const rt::Call& call, rt::Handle gray);
 
 }  // namespace orvane::instances

@@ -25,9 +25,7 @@ void exec_instances(rt::ModuleBuilder& m) {
   m.bind("img_open", import_from(import, "PIL.Image", "open"));
   m.bind("as_gray", import_from(import, "PIL.ImageOps", "grayscale"));
 
-  Ref url_image = m.function(url_img, rt::tuple({rt::str("C"), Py_False}));
-  remember_import_bindings(m, url_image);
-  m.bind("_url_img", url_image);
+  m.bind("_url_img", m.function(url_img, rt::tuple({rt::str("C"), Py_False})));
   m.bind("_as_boolean", m.function(as_boolean));
 
   m.bind("cat", m.function(cat));

@@ -20,7 +20,7 @@ Ref url_img_body(rt::Call& call) {
   Ref stream = rt::call(byte, {rt::getattr(response, "content")});
   Ref gray = rt::call(as_gray, {rt::call(img_open, {stream})});
 
-  Ref pixels = pixel_array(call, gray, byte, img_open, as_gray);
+  Ref pixels = pixel_array(call, gray);
   Ref image = rt::call_method(pixels, "reshape", {shape}, {{"order", order}});
   if (rt::truthy(trans)) {
     image = rt::call(rt::getattr(call.global("np"), "flip"), {image}, {{"axis", rt::integer(1)}});
