@@ -44,7 +44,7 @@ Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
   ReadableMask mask(x);
   if (!mask.type) return {};
   const std::size_t ndim = mask.view.ndim();
-  auto spacing = read_spacing(sp.get(), ndim, ndarray_type.get());
+  auto spacing = read_spacing(sp.get(), ndim, ndarray_type.get(), rt::getattr(np, "float64").get());
   if (!spacing) return {};
   auto pair = farthest_pair(MaskReader(mask.view, *mask.type), *spacing);
   if (!pair) return {};
@@ -68,7 +68,7 @@ Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp)
   }
   const std::size_t ndim = first.view.ndim();
   if (second.view.ndim() != ndim) return {};
-  auto spacing = read_spacing(sp.get(), ndim, ndarray_type.get());
+  auto spacing = read_spacing(sp.get(), ndim, ndarray_type.get(), rt::getattr(np, "float64").get());
   if (!spacing) return {};
   const std::vector<std::int64_t> xs = shell_points(MaskReader(first.view, *first.type));
   const std::vector<std::int64_t> ys = shell_points(MaskReader(second.view, *second.type));

@@ -9,8 +9,9 @@ namespace {
 // equals the double product rounded once, which is what scaled_length computes.
 constexpr double kLargestIntSpacing = 2147483648.0;
 
-std::optional<double> read_number(PyObject* item) {
-  if (PyFloat_CheckExact(item)) {
+std::optional<double> read_number(PyObject* item, PyObject* float64_type) {
+  // numpy.float64 is a float subclass holding the same double.
+  if (PyFloat_CheckExact(item) || reinterpret_cast<PyObject*>(Py_TYPE(item)) == float64_type) {
     double value = PyFloat_AS_DOUBLE(item);
     if (!std::isfinite(value)) return std::nullopt;
     return value;
@@ -36,13 +37,15 @@ double Spacing::smallest_magnitude() const noexcept {
   return smallest;
 }
 
-std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* ndarray_type) {
+std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* ndarray_type,
+                                    PyObject* float64_type) {
   Spacing spacing;
   spacing.size = ndim;
   if (PyList_CheckExact(sp) || PyTuple_CheckExact(sp)) {
     if (PySequence_Fast_GET_SIZE(sp) != static_cast<Py_ssize_t>(ndim)) return std::nullopt;
     for (std::size_t k = 0; k < ndim; ++k) {
-      auto value = read_number(PySequence_Fast_GET_ITEM(sp, static_cast<Py_ssize_t>(k)));
+      auto value =
+          read_number(PySequence_Fast_GET_ITEM(sp, static_cast<Py_ssize_t>(k)), float64_type);
       if (!value) return std::nullopt;
       spacing.values[k] = *value;
     }
@@ -62,7 +65,7 @@ std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* nd
     }
     return spacing;
   }
-  if (auto value = read_number(sp)) {
+  if (auto value = read_number(sp, float64_type)) {
     spacing.values.fill(*value);
     return spacing;
   }

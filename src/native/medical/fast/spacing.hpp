@@ -16,10 +16,11 @@ struct Spacing {
   double smallest_magnitude() const noexcept;
 };
 
-// A list or tuple of Python ints and floats, a single Python int or float (applied to
-// every axis), or a 1-D float64 ndarray; each entry finite. Anything else: nullopt, and
-// the caller runs the plain path, which decides what the object means.
-std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* ndarray_type);
+// A list or tuple of Python ints and floats (numpy.float64 counts as a float), a single
+// such number (applied to every axis), or a 1-D float64 ndarray; each entry finite. Anything else:
+// nullopt, and the caller runs the plain path, which decides what the object means.
+std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* ndarray_type,
+                                    PyObject* float64_type);
 
 // The plain path's length of the difference p - q (numpy: integer difference, times the
 // spacing, squared, summed left to right, square root). Needs -ffp-contract=off.
