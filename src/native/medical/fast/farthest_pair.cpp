@@ -27,33 +27,32 @@ struct Candidate {
 std::vector<Candidate> line_extremes(const MaskReader& mask, std::int64_t& count) {
   std::vector<Candidate> out;
   const std::size_t last = mask.ndim() - 1;
-  std::optional<Candidate> first;
-  std::optional<Candidate> latest;
-  auto end_line = [&] {
-    if (first) out.push_back(*first);
-    if (latest) out.push_back(*latest);
-    first.reset();
-    latest.reset();
+  std::optional<Candidate> latest;  // the line's latest point after its first
+  auto same_line = [last](const Candidate& a, const std::array<std::int64_t, kMaxAxes>& b) {
+    return std::equal(a.at.begin(), a.at.begin() + static_cast<std::ptrdiff_t>(last), b.begin());
   };
   count = 0;
-  mask.for_each([&](const std::array<std::int64_t, kMaxAxes>& index, const char* p) {
-    if (index[last] == 0) end_line();
-    if (!mask.nonzero(p)) return;
+  mask.for_each_nonzero([&](const std::array<std::int64_t, kMaxAxes>& index, const char*) {
     Candidate here{index, count++};
-    if (first) {
+    if (!out.empty() && same_line(out.back(), index)) {
       latest = here;
-    } else {
-      first = here;
+      return;
     }
+    if (latest) out.push_back(*latest);
+    latest.reset();
+    out.push_back(here);
   });
-  end_line();
+  if (latest) out.push_back(*latest);
   return out;
 }
 
-__int128 cross(const Candidate& o, const Candidate& a, const Candidate& b, std::size_t u,
-               std::size_t v) {
-  return static_cast<__int128>(a.at[u] - o.at[u]) * (b.at[v] - o.at[v]) -
-         static_cast<__int128>(a.at[v] - o.at[v]) * (b.at[u] - o.at[u]);
+// Exact for index differences below 2**62.
+__extension__ typedef __int128 Wide;
+
+Wide cross(const Candidate& o, const Candidate& a, const Candidate& b, std::size_t u,
+           std::size_t v) {
+  return static_cast<Wide>(a.at[u] - o.at[u]) * (b.at[v] - o.at[v]) -
+         static_cast<Wide>(a.at[v] - o.at[v]) * (b.at[u] - o.at[u]);
 }
 
 // Marks the vertices of the hull of `plane` (sorted by (u, v), distinct) in `keep`.

@@ -15,6 +15,14 @@ namespace orvane::medical::fast {
 // right, which is the order the scoring code reproduces.
 inline constexpr std::size_t kMaxAxes = 7;
 
+// An unaligned read of a T at p.
+template <class T>
+T load(const char* p) noexcept {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
 enum class ElementKind { Bool, Signed, Unsigned, Float };
 
 struct ElementType {
@@ -43,16 +51,27 @@ class MaskReader {
   // numpy's astype(int) (int64) of an integer or boolean element.
   std::int64_t as_int64(const char* p) const noexcept;
 
-  // Calls visit(index, pointer) for every element in row-major order.
+  // Calls visit(index, pointer) for every non-zero element in row-major order.
   template <class Visit>
-  void for_each(Visit&& visit) const {
+  void for_each_nonzero(Visit&& visit) const {
     if (size_ == 0) return;
     std::array<std::int64_t, kMaxAxes> index{};
     const std::size_t last = ndim_ - 1;
+    const std::int64_t step = strides_[last];
+    // In a contiguous line, eight zero bytes are zero elements of any type: skip them.
+    const bool contiguous = step == type_.size;
+    const std::int64_t per_word = 8 / type_.size;
     for (;;) {
       const char* p = at(index.data());
-      for (index[last] = 0; index[last] < shape_[last]; ++index[last], p += strides_[last]) {
-        visit(index, p);
+      for (index[last] = 0; index[last] < shape_[last];) {
+        if (contiguous && index[last] + per_word <= shape_[last] && load<std::uint64_t>(p) == 0) {
+          index[last] += per_word;
+          p += 8;
+          continue;
+        }
+        if (nonzero(p)) visit(index, p);
+        ++index[last];
+        p += step;
       }
       std::size_t axis = last;
       for (;;) {
@@ -73,12 +92,5 @@ class MaskReader {
   std::size_t size_ = 1;
   ElementType type_;
 };
-
-template <class T>
-T load(const char* p) noexcept {
-  T value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
-}
 
 }  // namespace orvane::medical::fast

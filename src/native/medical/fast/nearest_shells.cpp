@@ -133,8 +133,7 @@ class KdTree {
 std::vector<std::int64_t> shell_points(const MaskReader& mask) {
   const std::size_t ndim = mask.ndim();
   std::vector<std::int64_t> out;
-  mask.for_each([&](const std::array<std::int64_t, kMaxAxes>& index, const char* p) {
-    if (!mask.nonzero(p)) return;
+  mask.for_each_nonzero([&](const std::array<std::int64_t, kMaxAxes>& index, const char* p) {
     // Survives the erosion when every face neighbour is inside the array and set.
     bool survives = true;
     std::array<std::int64_t, kMaxAxes> neighbour = index;
@@ -159,13 +158,27 @@ std::vector<std::int64_t> shell_points(const MaskReader& mask) {
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
                          const Spacing& spacing, std::size_t ndim) {
   const KdTree tree(ys, spacing, ndim);
-  double best = std::numeric_limits<double>::infinity();
+  const std::size_t count = xs.size() / ndim;
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+  // A sample of the shell of x gives an upper bound of the minimum first, so that the
+  // ordered pass below can skip the many points that cannot come close to it.
+  double limit = kInfinity;
+  const std::size_t stride = std::max<std::size_t>(1, count / 256);
+  for (std::size_t i = 0; i < count; i += stride) {
+    double local = kInfinity;
+    std::size_t ignored = 0;
+    tree.nearest(&xs[i * ndim], limit, local, ignored);
+    limit = std::min(limit, local);
+  }
+
+  double best = kInfinity;
   std::size_t best_from = 0;
   std::size_t best_to = 0;
-  for (std::size_t i = 0; i * ndim < xs.size(); ++i) {
-    double local = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < count; ++i) {
+    double local = kInfinity;
     std::size_t local_index = 0;
-    tree.nearest(&xs[i * ndim], best, local, local_index);
+    tree.nearest(&xs[i * ndim], std::min(limit, best), local, local_index);
     if (local < best) {  // an equal length of a later x point does not win
       best = local;
       best_from = i;
