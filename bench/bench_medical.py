@@ -51,6 +51,11 @@ def disc(radius):
 
 
 def two_balls(radius):
+    if radius == 50:  # the organ-sized case: two balls in a 220^3 volume
+        z, y, x = np.indices((220, 220, 220))
+        first = (z - 70) ** 2 + (y - 110) ** 2 + (x - 110) ** 2 <= radius**2
+        second = (z - 175) ** 2 + (y - 110) ** 2 + (x - 110) ** 2 <= radius**2
+        return first, second
     z, y, x = np.indices((2 * radius + 4, 2 * radius + 4, 4 * radius + 12))
     centre = radius + 2
     first = (z - centre) ** 2 + (y - centre) ** 2 + (x - centre) ** 2 <= radius**2

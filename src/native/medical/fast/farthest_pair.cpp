@@ -10,6 +10,8 @@
 // while D / s_min stays below kMaxAspect no such pair can round up to the computed maximum.
 #include "farthest_pair.hpp"
 
+#include "orvane/rt/object.hpp"
+
 #include <algorithm>
 #include <numeric>
 
@@ -150,6 +152,7 @@ std::optional<PointPair> farthest_pair(const MaskReader& mask, const Spacing& sp
   std::size_t best_i = 0;
   std::size_t best_j = 0;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (i % 256 == 0) rt::check_interrupts();  // Ctrl-C is noticed within a second
     for (std::size_t j = i + 1; j < candidates.size(); ++j) {
       const double length =
           scaled_length(candidates[i].at.data(), candidates[j].at.data(), spacing, ndim);

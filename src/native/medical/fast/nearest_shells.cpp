@@ -5,6 +5,8 @@
 // are exactly the plain path's.
 #include "nearest_shells.hpp"
 
+#include "orvane/rt/object.hpp"
+
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -176,6 +178,7 @@ ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<
   std::size_t best_from = 0;
   std::size_t best_to = 0;
   for (std::size_t i = 0; i < count; ++i) {
+    if (i % 1024 == 0) rt::check_interrupts();  // Ctrl-C is noticed within a second
     double local = kInfinity;
     std::size_t local_index = 0;
     tree.nearest(&xs[i * ndim], std::min(limit, best), local, local_index);

@@ -157,7 +157,12 @@ Ref iter(Handle obj) {
   return Ref::steal(PyObject_GetIter(obj.get()));
 }
 
+void check_interrupts() {
+  if (PyErr_CheckSignals() < 0) throw_error_set();
+}
+
 Ref next(Handle iterator) {
+  check_interrupts();
   PyObject* item = PyIter_Next(iterator.get());
   if (item == nullptr && PyErr_Occurred()) throw_error_set();
   return Ref::steal_or_null(item);

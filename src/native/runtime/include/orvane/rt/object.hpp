@@ -56,8 +56,13 @@ Ref call_method(Handle obj, const char* name, std::initializer_list<Handle> args
                 std::initializer_list<Kw> kwargs = {});
 
 Ref iter(Handle obj);
-// The next item, or an empty Ref when the iterator is exhausted.
+// The next item, or an empty Ref when the iterator is exhausted. Like the backward jump
+// of a Python loop, it first handles pending signals, so Ctrl-C stops a long loop.
 Ref next(Handle iterator);
+
+// Runs pending signal handlers (KeyboardInterrupt for Ctrl-C) and throws what they raise.
+// Long native loops call it now and then.
+void check_interrupts();
 
 // `a, b, ... = obj`: exactly N items, with the interpreter's own messages.
 Ref* unpack_into(Handle obj, Ref* out, std::size_t count);
