@@ -117,6 +117,23 @@ def test_variant_merges_keywords_and_saves_the_store(pipeline, tmp_path):
         variant("positional")
 
 
+def test_variant_refuses_a_store_path_in_a_missing_folder_before_any_work(pipeline, tmp_path):
+    unit, calls = pipeline
+    target = tmp_path / "no such folder" / "store.pkl"
+    with pytest.raises(FileNotFoundError, match="no folder .*no such folder") as info:
+        unit.shadow()(to_file=str(target))
+    assert info.value.filename == str(target) and calls == []
+
+
+def test_pipeline_reprs_say_where_anonymous_stages_come_from():
+    unit = Unit(mappings=[F(lambda **kw: kw), F(dict)])
+    assert repr(unit) == f"Unit(mappings=[F(<lambda> of {__name__}), F(dict)])"
+    with pytest.raises(TypeError, match=r"of test_siblings -> dict .*got 2 positional arguments"):
+        unit.shadow(mode=1)("a", "b")
+    both = Unit(mappings=[F(lambda **kw: kw), F(lambda **kw: kw)])
+    assert repr(both.shadow(mode=1)) == f"<pipeline of {__name__} with (mode=1)>"
+
+
 def test_unit_rejects_anything_but_two_stages():
     stage = F(dict)
     for bad in ([stage], [stage, stage, stage], [stage, dict]):

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import errno
+import os
 from collections.abc import Callable, Sequence
 from typing import Any
 
@@ -57,7 +59,12 @@ class Variant:
 
     def __call__(self, /, *args: Any, **kw: Any) -> Any:
         if args:
-            raise TypeError(f"{self!r} takes keyword arguments only, got {len(args)} positional")
+            raise TypeError(
+                f"{self!r} takes keyword arguments only (name=value), "
+                f"got {len(args)} positional argument{'s' if len(args) > 1 else ''}"
+            )
+        if kw.get("to_file") is not None:
+            _check_folder_of(kw["to_file"])  # before the first stage, which may run long
         table_etc = self.unit.first(**{**kw, **self.fixed})
         store = self.unit.second(**{**kw, "data": table_etc})
         if kw.get("to_file") is not None:
@@ -66,11 +73,26 @@ class Variant:
 
     def __repr__(self) -> str:
         fixed = ", ".join(f"{name}={value!r}" for name, value in self.fixed.items())
-        return (
-            f"<Variant of {_name_of(self.unit.first.func)} -> "
-            f"{_name_of(self.unit.second.func)} with ({fixed})>"
-        )
+        first, second = self.unit.first.func, self.unit.second.func
+        module = getattr(first, "__module__", None)
+        if _name_of(first) == _name_of(second) == f"<lambda> of {module}":
+            return f"<pipeline of {module} with ({fixed})>"
+        return f"<Variant of {_name_of(first)} -> {_name_of(second)} with ({fixed})>"
 
 
 def _name_of(func: Callable[..., Any]) -> str:
-    return getattr(func, "__name__", None) or repr(func)
+    name = getattr(func, "__name__", None)
+    if not name:
+        return repr(func)
+    module = getattr(func, "__module__", None)
+    # A lambda says nothing by its name alone: say where it was made.
+    return f"{name} of {module}" if name == "<lambda>" and module else name
+
+
+def _check_folder_of(path: str | os.PathLike[str]) -> None:
+    """Raise FileNotFoundError naming `path` when the folder that would hold it is missing."""
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise FileNotFoundError(
+            errno.ENOENT, f"no folder {folder!r} to hold the store file", os.fspath(path)
+        )
