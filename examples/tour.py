@@ -1,11 +1,12 @@
 """A short tour of orvane: run it with `make demo`."""
 
+import inspect
 import tempfile
 from pathlib import Path
 
 import numpy as np
 import scipy.stats
-from local_images import sample_images
+from local_images import BASE_URL, sample_images
 from scipy import ndimage
 
 from orvane.basic import annotix, instances, trialgrid
@@ -31,8 +32,11 @@ def trial_runner_tour():
 
     signals = [np.arange(10.0), np.sin(np.linspace(0, 3, 50))]
     pool = {"data": signals, "width": [2, 5], "mode": ["same", "nonsense"]}
+    print("smooth(data, width, mode) over 2 signals x widths [2, 5] x modes [same, nonsense]:")
     table = trialgrid.functest(data=smooth, params_pool=pool)["smooth"]
-    print(table[["trial No.", "result", "comment", "data", "arg: width", "arg: mode"]])
+    shown = table.drop(columns="cost_time")
+    shown["comment"] = [str(c) if len(str(c)) < 30 else str(c)[:27] + "..." for c in shown.comment]
+    print(shown.to_string(index=False))
 
     heading("trialgrid: which trials failed, and why")
     passed = trialgrid.diagnosing_tests(data=table)
@@ -71,6 +75,8 @@ def mask_geometry_tour():
     heading("medical: the shell of the disc (elements one erosion removes)")
     show(medical._to_shell(disc))
 
+    print("\nthe compiled functions have Python signatures, e.g.")
+    print(f"  medical._minimum_dis{inspect.signature(medical._minimum_dis)}")
     spacing = [0.7, 1.1]
     first, second = medical._points_pair(disc, spacing)
     print(f"\nfarthest pair of the disc with spacing {spacing}: {first} and {second}")
@@ -80,9 +86,12 @@ def mask_geometry_tour():
     )
     print("union of the two masks:", medical._union_set(disc, bar).sum(), "elements")
     for width in (3, 5):
-        crossed = medical._is_cross(disc, bar, width)
-        verdict = "not in one piece" if crossed else "in exactly one piece"
-        print(f"the bar meets the band of width {width} around the disc {verdict}: {crossed}")
+        band = ndimage.binary_dilation(disc, iterations=width) & ~disc
+        pieces = ndimage.label(band & bar)[1]
+        print(
+            f"_is_cross(disc, bar, {width}) = {medical._is_cross(disc, bar, width)}: the bar "
+            f"meets the band of width {width} around the disc in {pieces} piece(s)"
+        )
 
 
 def annotix_tour():
@@ -104,7 +113,10 @@ def instances_tour():
     heading("instances: sample images as gray levels indexed [x, y], y counting upward")
     # Offline, the images bundled in misc/ are served on loopback instead.
     with sample_images(instances) as source:
-        print("images from", source)
+        if source == BASE_URL:
+            print("images downloaded from", source)
+        else:
+            print(f"{BASE_URL} cannot be reached: images served from misc/ at {source}")
         for name in instances.__all__[:4]:
             image = getattr(instances, name)()
             print(
