@@ -40,4 +40,5 @@ if [ ! -f "$stamp" ]; then
 fi
 
 # Incremental: scikit-build-core keeps the CMake build folder under build/.
+echo "building orvane and installing it into .venv (only what changed is rebuilt)"
 .venv/bin/python -m pip install -q --no-build-isolation --no-deps .
