@@ -115,6 +115,8 @@ def test_fast_paths_equal_the_plain_path(plain, ndim, seed):
                                 plain(medical._minimum_dis, x, y, spacing))  # fmt: skip
 
 
+# NaN elements and an infinite spacing make numpy warn along the way; results are compared.
+@pytest.mark.filterwarnings("ignore:invalid value encountered:RuntimeWarning")
 def test_float_masks_and_odd_spacings_agree_with_the_plain_path(plain):
     rng = np.random.default_rng(7)
     x = (rng.random((7, 9)) < 0.4) * rng.choice([0.5, -0.0, np.nan, 2.0], size=(7, 9))
