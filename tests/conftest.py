@@ -1,14 +1,31 @@
+import os
 import ssl
 import sys
 from pathlib import Path
 
 import pytest
 import trustme
+from hypothesis import HealthCheck, settings
 
 # The local image server of the tour, and the checks of the image-making script.
 REPOSITORY = Path(__file__).resolve().parent.parent
 sys.path[:0] = [str(REPOSITORY / "examples"), str(REPOSITORY / "scripts")]
 import local_images  # noqa: E402
+
+# Property tests: "ci", the default and what CI=true selects, is deterministic (the same
+# examples on every run, no example database) and bounded; HYPOTHESIS_PROFILE=dev explores
+# more, with fresh random examples, for a deeper local search.
+settings.register_profile(
+    "ci",
+    max_examples=40,
+    derandomize=True,
+    database=None,
+    deadline=None,
+    print_blob=True,
+    suppress_health_check=[HealthCheck.too_slow],
+)
+settings.register_profile("dev", max_examples=400, deadline=None)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE") or "ci")
 
 
 @pytest.fixture(scope="session")
