@@ -191,6 +191,7 @@ CASES = [
     # annotix: the marker, the null sentinel and the Gaussian-Wishart methods
     case("marker", annotix, "_T.__getitem__", annotix.T, slice(1, int, True)),
     case("marker-no-slice", annotix, "_T.__getitem__", annotix.T, 5, raises=AttributeError),
+    case("marker-init", annotix, "_T"),
     case("marker-init-extra", annotix, "_T", 1, raises=TypeError),
     case("null-bool", annotix, "NullType.__bool__", 1, 2),
     case("null-bool-keyword", annotix, "NullType.__bool__", x=1, raises=TypeError),
@@ -301,6 +302,7 @@ def test_pipeline_filing_keeps_reference_counts(tmp_path):
     functions._save({"old": TABLE}, path)
     kwargs = {"data": PACKAGE_FUNC, "params_pool": POOL, "to_file": path}
     assert_counts_kept(trialgrid.functest, (), kwargs, None, trialgrid, repeats=5)
+    assert_counts_kept(trialgrid.experiments, (), kwargs, None, trialgrid, repeats=5)
     staged = (TABLE, PACKAGE_FUNC, "b")
     stage_2 = trialgrid._meta.second.func
     assert_counts_kept(stage_2, (), {"data": staged, "to_file": path}, None, trialgrid)
@@ -353,6 +355,9 @@ def resident_bytes():
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""), reason="ASan holds freed memory in quarantine"
+)
 def test_native_fast_paths_do_not_grow_resident_memory():
     """The fast paths allocate their point lists, hulls and trees in C++, out of sight of
     tracemalloc: each call below builds several MB of them."""
