@@ -6,6 +6,7 @@ KeyboardInterrupt must reach the caller within a second, the trial runner must p
 separator of the trial it stopped in, and the child must exit normally afterwards."""
 
 import json
+import os
 import subprocess
 import sys
 import textwrap
@@ -40,6 +41,11 @@ def duration(func, *args):
     func(*args)
     return time.perf_counter() - start
 """
+
+
+# A second; the sanitized build (scripts/sanitize.sh) runs the same loops a few times
+# slower, and its bound grows with it.
+LATENCY_BOUND = 3.0 if "libasan" in os.environ.get("LD_PRELOAD", "") else 1.0
 
 
 def run_child(body, timeout=120):
@@ -78,7 +84,7 @@ def test_ctrl_c_stops_a_grid_after_the_current_trial_prints_its_separator():
     lines = run_child(GRID).splitlines()
     report = json.loads(lines[-1])
     started = report["started"]
-    assert 3 <= len(started) < 50 and report["seconds"] < 0.45 + 1.0
+    assert 3 <= len(started) < 50 and report["seconds"] < 0.45 + LATENCY_BOUND
     # One separator per trial begun, the interrupted one included, and nothing after it.
     rule = "-" * 40
     assert lines[:-1] == [f"{rule} {i} iteration of trials ends {rule}" for i in started]
@@ -145,7 +151,7 @@ def mask_latencies():
     ],
 )
 def test_ctrl_c_is_noticed_within_a_second_in_long_mask_operations(mask_latencies, case):
-    assert 0 <= mask_latencies[case] < 1.0
+    assert 0 <= mask_latencies[case] < LATENCY_BOUND
 
 
 # ------------------------------------------------------------------ caller-set loop lengths

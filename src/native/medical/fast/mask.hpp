@@ -53,12 +53,12 @@ class MaskReader {
   std::int64_t as_int64(const char* p) const noexcept;
 
   // Calls visit(index, pointer) for every non-zero element in row-major order. Pending
-  // signal handlers run every few million elements, so Ctrl-C stops a scan of a huge
+  // signal handlers run every million elements, so Ctrl-C stops a scan of a huge
   // mask within a second (their exception propagates).
   template <class Visit>
   void for_each_nonzero(Visit&& visit) const {
     if (size_ == 0) return;
-    constexpr std::int64_t kCheckEvery = std::int64_t{1} << 22;
+    constexpr std::int64_t kCheckEvery = std::int64_t{1} << 20;
     std::int64_t unchecked = 0;
     std::array<std::int64_t, kMaxAxes> index{};
     const std::size_t last = ndim_ - 1;

@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t kLeafSize = 8;
 constexpr double kSlack = 1e-9;
-constexpr std::size_t kCheckSize = std::size_t{1} << 16;
+constexpr std::size_t kCheckSize = std::size_t{1} << 14;
 
 struct Node {
   std::array<double, kMaxAxes> low{};
