@@ -5,8 +5,10 @@ SIGALRM handler calling signal.raise_signal), as a user pressing Ctrl-C would: t
 KeyboardInterrupt must reach the caller within a second, the trial runner must print the
 separator of the trial it stopped in, and the child must exit normally afterwards."""
 
+import _thread
 import json
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -189,3 +191,26 @@ def test_huge_rounds_end_at_the_fixed_point_with_the_plain_result(tol):
         assert medical._is_cross(x, other, tol) is plain_is_cross(x, other, 60)
     assert medical._to_shell(np.zeros((0, 4), bool), tol).shape == (0, 4)
     assert time.perf_counter() - start < 5
+
+
+def test_ctrl_c_while_a_finished_trial_is_recorded_keeps_its_row_and_separator(monkeypatch, capsys):
+    """`_thread.interrupt_main` trips SIGINT from C code without running the handler, as a
+    Ctrl-C arriving just then would: here while trial 0's result is shortened, right before
+    its row is recorded. The interrupt is raised within trial 0, which still prints its
+    separator; then it propagates and no further trial runs."""
+    from orvane.basic import trialgrid
+    from orvane.basic.functions import FuncTools
+
+    runs = []
+
+    @FuncTools.attach_attr(orvane_func=True)
+    def signal_number(data, p):
+        runs.append(p)
+        return signal.SIGINT
+
+    monkeypatch.setattr(trialgrid, "concise_expr", _thread.interrupt_main)
+    with pytest.raises(KeyboardInterrupt):
+        trialgrid.traversal_on_params(data=signal_number, params_pool={"data": [0], "p": [1, 2, 3]})
+    rule = "-" * 40
+    assert runs == [1]
+    assert capsys.readouterr().out.splitlines() == [f"{rule} 0 iteration of trials ends {rule}"]
