@@ -141,6 +141,7 @@ CASES = [
     case("is-enclosed-qhull", medical, "_is_enclosed", SQUARE, TWO_POINTS, raises=QhullError),
     case("itk-img", medical, "_itk_img", SQUARE.astype(np.uint8), SP),
     case("itk-img-simpleitk-error", medical, "_itk_img", SQUARE, SP, raises=TypeError),
+    case("itk-img-set-spacing", medical, "_itk_img", SQUARE.astype(np.uint8), None, raises=TypeError),
     case("is-mask-pair", medical, "_is_mask_pair", (SQUARE, RING)),
     case("is-mask-pair-lists", medical, "_is_mask_pair", ([1], [2]), raises=AttributeError),
     case("apply-spacing", medical, "_apply_spacing", [2, 3, 4], SP),
