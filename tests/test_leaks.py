@@ -67,6 +67,7 @@ TWO_POINTS[0, :2] = True
 EMPTY = np.zeros((5, 5), bool)
 LARGE = np.ones((20, 20), bool)
 FLOATS = SQUARE.astype(np.float32)
+BYTES = SQUARE.astype(np.uint8)
 SP = [1.0, 0.5]
 URL = local_images.BASE_URL + "misc/small.jpg"
 SHAPE = (16, 12)
@@ -139,9 +140,9 @@ CASES = [
     case("union-set-none", medical, "_union_set", None, RING, raises=AttributeError),
     case("is-enclosed", medical, "_is_enclosed", INNER, RING),
     case("is-enclosed-qhull", medical, "_is_enclosed", SQUARE, TWO_POINTS, raises=QhullError),
-    case("itk-img", medical, "_itk_img", SQUARE.astype(np.uint8), SP),
+    case("itk-img", medical, "_itk_img", BYTES, SP),
     case("itk-img-simpleitk-error", medical, "_itk_img", SQUARE, SP, raises=TypeError),
-    case("itk-img-set-spacing", medical, "_itk_img", SQUARE.astype(np.uint8), None, raises=TypeError),
+    case("itk-img-set-spacing", medical, "_itk_img", BYTES, None, raises=TypeError),
     case("is-mask-pair", medical, "_is_mask_pair", (SQUARE, RING)),
     case("is-mask-pair-lists", medical, "_is_mask_pair", ([1], [2]), raises=AttributeError),
     case("apply-spacing", medical, "_apply_spacing", [2, 3, 4], SP),
