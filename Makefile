@@ -1,5 +1,5 @@
 # The two commands of the README. Both set up whatever is missing first.
-.PHONY: demo test env format lint
+.PHONY: demo test env format lint sanitize
 
 env:
 	@scripts/bootstrap.sh
@@ -9,6 +9,11 @@ demo: env
 
 test: env
 	.venv/bin/python -m pytest -q
+
+# The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer
+# (its own .venv-asan and build-asan/; see scripts/sanitize.sh).
+sanitize:
+	@scripts/sanitize.sh
 
 format: env
 	.venv/bin/ruff format src tests examples scripts bench

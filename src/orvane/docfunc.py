@@ -103,7 +103,9 @@ branch_comment : str, optional
 to_file : str or os.PathLike, optional
     Path of a store file. If it exists, its store is loaded and the table added to it; the
     store is then written to this path atomically, so an interrupted or failed write leaves
-    the previous file intact. A folder that does not exist raises ``FileNotFoundError``
+    the previous file intact. Loading, adding and writing back happen under a lock on the
+    companion file ``.<name>.lock``, so processes filing into one store at the same time
+    keep each other's tables. A folder that does not exist raises ``FileNotFoundError``
     before any trial runs. Stores are pickles: only load files you trust.
 
 Returns

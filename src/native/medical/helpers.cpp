@@ -1,6 +1,10 @@
 // The three anonymous helpers: an array as a SimpleITK image, the mask-pair test and
 // coordinate scaling.
+#include <algorithm>
+#include <cstring>
+
 #include "medical.hpp"
+#include "orvane/rt/buffer.hpp"
 
 namespace orvane::medical {
 namespace {
@@ -78,6 +82,55 @@ bool all_true(const std::vector<rt::Ref>& results) {
     if (!rt::truthy(result)) return false;
   }
   return true;
+}
+
+namespace {
+
+bool is_bool_buffer(const rt::BufferView& view) {
+  const char* format = view.empty() ? nullptr : view.native_format();
+  return format != nullptr && std::strcmp(format, "?") == 0 && view.itemsize() == 1;
+}
+
+// Compares the elements of two equally shaped boolean buffers by truth value, walking
+// each with its own strides (either may be a non-contiguous or reversed view): one line
+// along the last axis at a time.
+bool equal_elements(const rt::BufferView& a, const rt::BufferView& b) {
+  const std::size_t ndim = a.ndim();
+  if (ndim == 0) return (*a.data() != 0) == (*b.data() != 0);
+  for (std::size_t k = 0; k < ndim; ++k) {
+    if (a.shape()[k] == 0) return true;
+  }
+  const std::size_t last = ndim - 1;
+  std::vector<Py_ssize_t> index(ndim, 0);
+  for (;;) {
+    const char* p = a.data();
+    const char* q = b.data();
+    for (std::size_t k = 0; k < last; ++k) {
+      p += index[k] * a.strides()[k];
+      q += index[k] * b.strides()[k];
+    }
+    for (Py_ssize_t i = 0; i < a.shape()[last]; ++i) {
+      if ((p[i * a.strides()[last]] != 0) != (q[i * b.strides()[last]] != 0)) return false;
+    }
+    std::size_t axis = last;
+    for (;;) {
+      if (axis == 0) return true;
+      --axis;
+      if (++index[axis] < a.shape()[axis]) break;
+      index[axis] = 0;
+    }
+  }
+}
+
+}  // namespace
+
+bool same_mask(rt::Handle before, rt::Handle after) {
+  if (Py_TYPE(before.get()) != Py_TYPE(after.get())) return false;
+  const rt::BufferView a(before);
+  const rt::BufferView b(after);
+  if (!is_bool_buffer(a) || !is_bool_buffer(b) || a.ndim() != b.ndim()) return false;
+  if (!std::equal(a.shape().begin(), a.shape().end(), b.shape().begin())) return false;
+  return equal_elements(a, b);
 }
 
 namespace np {

@@ -37,16 +37,32 @@ void set_where(const rt::Call& call, rt::Handle arr, rt::Handle condition, rt::H
 // The built-in all() over a list of already computed results.
 bool all_true(const std::vector<rt::Ref>& results);
 
-// Repeats `step` `count` times as `for _ in range(count)` would: no step when count <= 0.
-template <class Step>
-void repeat(rt::Handle count, Step&& step) {
+// True when `before` and `after` are arrays of one type, both boolean with one byte per
+// element, of one shape and equal element by element (read through the buffer protocol).
+bool same_mask(rt::Handle before, rt::Handle after);
+
+// `for _ in range(count): value = step(value)`, then the final value: no step when
+// count <= 0. Each round first runs pending signal handlers, as the backward jump of a
+// Python loop does, so Ctrl-C stops even 10**18 rounds. A round after which
+// `settled(before, after)` holds reached a fixed point of the step: every round left would
+// give the same value again, so the loop ends there, with the value it would end with.
+template <class Step, class Settled>
+rt::Ref repeat(rt::Handle count, rt::Ref value, Step&& step, Settled&& settled) {
   int overflow = 0;
   long long times = PyLong_AsLongLongAndOverflow(count.get(), &overflow);
   if (times == -1 && PyErr_Occurred()) rt::throw_error_set();
-  if (overflow < 0) return;
+  if (overflow < 0 || (overflow == 0 && times <= 0)) return value;
+  // Beyond the range of long long the count is still finite; the loop stops at a fixed
+  // point or an interrupt long before 2**64 rounds.
   unsigned long long remaining = overflow > 0 ? ~0ULL : static_cast<unsigned long long>(times);
-  if (overflow == 0 && times <= 0) return;
-  for (; remaining != 0; --remaining) step();
+  for (; remaining != 0; --remaining) {
+    rt::check_interrupts();
+    rt::Ref next = step(value);
+    const bool fixed_point = settled(value, next);
+    value = std::move(next);
+    if (fixed_point) break;
+  }
+  return value;
 }
 
 }  // namespace orvane::medical

@@ -121,6 +121,11 @@ void run_trial(const rt::Call& call, Handle trial, Handle data, Handle concise_r
   result = run_result;
   cost = run_cost;
   if (rt::truthy(concise_result)) result = rt::call(call.global("concise_expr"), {result});
+  // A Ctrl-C that came while the trial ran in C code is raised here, inside the trial: its
+  // row and separator then go out before the interrupt propagates. Left pending, it would
+  // be raised by the first signal check while the row is recorded (str() of a label,
+  // print itself), cutting the row short and losing the separator.
+  rt::check_interrupts();
 }
 
 Ref traversal_body(rt::Call& call) {

@@ -50,7 +50,10 @@ class Variant:
 
     The first stage gets the caller's keywords overridden by the fixed ones; the second stage
     gets the caller's keywords plus ``data`` = the first stage's result and returns the store.
-    When the caller passes ``to_file``, the store is also written there atomically.
+    When the caller passes ``to_file``, the store is also written there atomically. The second
+    stage reads the store from ``to_file`` and the variant writes it back: that read, update
+    and write run under the store's lock, so that two processes filing tables into one store
+    at the same time both keep their tables (the first stage, the long grid, runs unlocked).
     """
 
     def __init__(self, unit: Unit, fixed: dict[str, Any]) -> None:
@@ -66,9 +69,12 @@ class Variant:
         if kw.get("to_file") is not None:
             _check_folder_of(kw["to_file"])  # before the first stage, which may run long
         table_etc = self.unit.first(**{**kw, **self.fixed})
-        store = self.unit.second(**{**kw, "data": table_etc})
-        if kw.get("to_file") is not None:
-            functions._save(store, kw["to_file"])
+        to_file = kw.get("to_file")
+        if to_file is None:
+            return self.unit.second(**{**kw, "data": table_etc})
+        with functions._store_lock(to_file):
+            store = self.unit.second(**{**kw, "data": table_etc})
+            functions._save(store, to_file)
         return store
 
     def __repr__(self) -> str:

@@ -3,13 +3,14 @@
 from __future__ import annotations
 
 import contextlib
+import fcntl
 import os
 import pickle
 import re
 import sys
 import tempfile
 import time
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 from typing import Any
 
 _MAX_EXPR_LEN = 80
@@ -99,6 +100,9 @@ def _save(store: dict, path: str | os.PathLike) -> None:
     The pickle goes to a temporary file in the target folder (so ``os.replace`` stays on one
     file system) and is synced before it replaces ``path``. On any failure the temporary file
     is removed, an existing store file is left untouched and the exception propagates.
+    Readers, and other writers in other processes, see either the old file or the new one,
+    never a partly written file; the folder is synced after the rename, so a crash of the
+    machine does not lose a store that ``_save`` has returned from.
     """
     path = os.fspath(path)
     folder = os.path.dirname(os.path.abspath(path))
@@ -116,6 +120,43 @@ def _save(store: dict, path: str | os.PathLike) -> None:
         with contextlib.suppress(FileNotFoundError):
             os.unlink(tmp_path)
         raise
+    _sync_folder(folder)
+
+
+@contextlib.contextmanager
+def _store_lock(path: str | os.PathLike) -> Iterator[None]:
+    """Hold an exclusive advisory lock for the store at ``path`` (blocks until it is free).
+
+    ``_save`` alone never leaves a broken file, but a read-modify-write (load the store, add
+    a table, save it) by two processes at once would let the later save drop the table of
+    the earlier one. Callers that update a store hold this lock around the whole load,
+    update and save. The lock is taken on a companion file ``.<name>.lock`` next to the
+    store (the store itself is replaced on every save, so it cannot carry the lock); the
+    companion stays, empty, after use. The operating system releases the lock when the
+    holder exits, also when it crashes.
+    """
+    path = os.path.abspath(os.fspath(path))
+    lock_path = os.path.join(os.path.dirname(path), f".{os.path.basename(path)}.lock")
+    fd = os.open(lock_path, os.O_RDWR | os.O_CREAT, 0o666)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        yield
+    finally:
+        os.close(fd)  # closing the descriptor releases the lock
+
+
+def _sync_folder(folder: str) -> None:
+    # Makes the rename itself durable. Some file systems refuse fsync on a folder; the store
+    # is then as durable as they allow.
+    try:
+        fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+    except OSError:
+        return
+    try:
+        with contextlib.suppress(OSError):
+            os.fsync(fd)
+    finally:
+        os.close(fd)
 
 
 def _mode_for(path: str) -> int:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "orvane/rt/buffer.hpp"
+#include "orvane/rt/object.hpp"
 
 namespace orvane::medical::fast {
 
@@ -51,10 +52,14 @@ class MaskReader {
   // numpy's astype(int) (int64) of an integer or boolean element.
   std::int64_t as_int64(const char* p) const noexcept;
 
-  // Calls visit(index, pointer) for every non-zero element in row-major order.
+  // Calls visit(index, pointer) for every non-zero element in row-major order. Pending
+  // signal handlers run every million elements, so Ctrl-C stops a scan of a huge
+  // mask within a second (their exception propagates).
   template <class Visit>
   void for_each_nonzero(Visit&& visit) const {
     if (size_ == 0) return;
+    constexpr std::int64_t kCheckEvery = std::int64_t{1} << 20;
+    std::int64_t unchecked = 0;
     std::array<std::int64_t, kMaxAxes> index{};
     const std::size_t last = ndim_ - 1;
     const std::int64_t step = strides_[last];
@@ -72,6 +77,11 @@ class MaskReader {
         if (nonzero(p)) visit(index, p);
         ++index[last];
         p += step;
+      }
+      unchecked += shape_[last];
+      if (unchecked >= kCheckEvery) {
+        unchecked = 0;
+        rt::check_interrupts();
       }
       std::size_t axis = last;
       for (;;) {

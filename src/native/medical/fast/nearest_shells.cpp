@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::size_t kLeafSize = 8;
 constexpr double kSlack = 1e-9;
+constexpr std::size_t kCheckSize = std::size_t{1} << 14;
 
 struct Node {
   std::array<double, kMaxAxes> low{};
@@ -55,6 +56,8 @@ class KdTree {
 
  private:
   std::size_t build(std::size_t begin, std::size_t end) {
+    // Large subtrees take a while to partition: Ctrl-C is noticed within a second.
+    if (end - begin >= kCheckSize) rt::check_interrupts();
     const std::size_t index = nodes_.size();
     nodes_.emplace_back();
     Node node;

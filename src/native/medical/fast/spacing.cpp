@@ -8,12 +8,25 @@ namespace {
 // Integer spacings are multiplied in int64 by numpy; below 2**31 the product is exact and
 // equals the double product rounded once, which is what scaled_length computes.
 constexpr double kLargestIntSpacing = 2147483648.0;
+// Within these magnitudes every scaled difference (an index difference below 2**63 times
+// a spacing), its square and a sum of seven squares are normal, finite doubles: the
+// computed lengths then round as the fast paths' arguments assume. Tinier spacings make
+// squares underflow (a spacing of 1e-200 makes every length 0, and every pair ties), huger
+// ones overflow; both are left to the plain path.
+constexpr double kSmallestSpacing = 0x1p-400;
+constexpr double kLargestSpacing = 0x1p400;
+
+bool usable(double value) {
+  const double magnitude = std::abs(value);
+  if (!std::isfinite(value)) return false;
+  return magnitude == 0.0 || (kSmallestSpacing <= magnitude && magnitude <= kLargestSpacing);
+}
 
 std::optional<double> read_number(PyObject* item, PyObject* float64_type) {
   // numpy.float64 is a float subclass holding the same double.
   if (PyFloat_CheckExact(item) || reinterpret_cast<PyObject*>(Py_TYPE(item)) == float64_type) {
     double value = PyFloat_AS_DOUBLE(item);
-    if (!std::isfinite(value)) return std::nullopt;
+    if (!usable(value)) return std::nullopt;
     return value;
   }
   if (PyLong_CheckExact(item)) {
@@ -60,7 +73,7 @@ std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* nd
     }
     for (std::size_t k = 0; k < ndim; ++k) {
       double value = load<double>(view.data() + static_cast<Py_ssize_t>(k) * view.strides()[0]);
-      if (!std::isfinite(value)) return std::nullopt;
+      if (!usable(value)) return std::nullopt;
       spacing.values[k] = value;
     }
     return spacing;

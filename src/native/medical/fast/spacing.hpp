@@ -17,8 +17,9 @@ struct Spacing {
 };
 
 // A list or tuple of Python ints and floats (numpy.float64 counts as a float), a single
-// such number (applied to every axis), or a 1-D float64 ndarray; each entry finite. Anything else:
-// nullopt, and the caller runs the plain path, which decides what the object means.
+// such number (applied to every axis), or a 1-D float64 ndarray; each entry 0 or of a
+// magnitude from 2**-400 to 2**400 (so that no square underflows or overflows). Anything
+// else: nullopt, and the caller runs the plain path, which decides what the object means.
 std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* ndarray_type,
                                     PyObject* float64_type);
 
