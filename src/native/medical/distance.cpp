@@ -39,14 +39,8 @@ Ref minimum_dis_body(rt::Call& call) {
 Ref is_cross_body(rt::Call& call) {
   PyObject* x = call.arg(0);
   PyObject* y = call.arg(1);
-  // As in _to_shell: scipy's dilation grows the mask until it fills the array (or stays
-  // empty), and a round that changes nothing ends the rounds.
-  Ref dilated = repeat(
-      call.arg(2), rt::call_method(x, "copy"),
-      [&](rt::Handle value) { return rt::call(call.global("binary_dilation"), {value}); },
-      [&](rt::Handle before, rt::Handle after) {
-        return call.bound_at_import({"binary_dilation"}) && same_mask(before, after);
-      });
+  // The mask grows every round until it fills the array (or stays empty).
+  Ref dilated = morphology_rounds(call, call.arg(2), x, "binary_dilation");
   Ref band = Ref::steal(PyNumber_Subtract(np::as_int(dilated).get(), np::as_int(x).get()));
   Ref overlap = rt::add(band, np::as_int(y));
   Ref pieces = np::call(call, "zeros_like", {x});

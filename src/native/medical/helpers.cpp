@@ -122,8 +122,8 @@ bool equal_elements(const rt::BufferView& a, const rt::BufferView& b) {
   }
 }
 
-}  // namespace
-
+// True when `before` and `after` are arrays of one type, both boolean with one byte per
+// element, of one shape and equal element by element.
 bool same_mask(rt::Handle before, rt::Handle after) {
   if (Py_TYPE(before.get()) != Py_TYPE(after.get())) return false;
   const rt::BufferView a(before);
@@ -131,6 +131,41 @@ bool same_mask(rt::Handle before, rt::Handle after) {
   if (!is_bool_buffer(a) || !is_bool_buffer(b) || a.ndim() != b.ndim()) return false;
   if (!std::equal(a.shape().begin(), a.shape().end(), b.shape().begin())) return false;
   return equal_elements(a, b);
+}
+
+// `for _ in range(count): value = step(value)`, then the final value: no step when
+// count <= 0. Each round first runs pending signal handlers, as the backward jump of a
+// Python loop does, so Ctrl-C stops even 10**18 rounds. A round after which
+// `settled(before, after)` holds reached a fixed point of the step: every round left would
+// give the same value again, so the loop ends there, with the value it would end with.
+template <class Step, class Settled>
+rt::Ref repeat(rt::Handle count, rt::Ref value, Step&& step, Settled&& settled) {
+  int overflow = 0;
+  long long times = PyLong_AsLongLongAndOverflow(count.get(), &overflow);
+  if (times == -1 && PyErr_Occurred()) rt::throw_error_set();
+  if (overflow < 0 || (overflow == 0 && times <= 0)) return value;
+  // Beyond the range of long long the count is still finite; the loop stops at a fixed
+  // point or an interrupt long before 2**64 rounds.
+  unsigned long long remaining = overflow > 0 ? ~0ULL : static_cast<unsigned long long>(times);
+  for (; remaining != 0; --remaining) {
+    rt::check_interrupts();
+    rt::Ref next = step(value);
+    const bool fixed_point = settled(value, next);
+    value = std::move(next);
+    if (fixed_point) break;
+  }
+  return value;
+}
+
+}  // namespace
+
+rt::Ref morphology_rounds(const rt::Call& call, rt::Handle count, rt::Handle x, const char* name) {
+  return repeat(
+      count, rt::call_method(x, "copy"),
+      [&](rt::Handle value) { return rt::call(call.global(name), {value}); },
+      [&](rt::Handle before, rt::Handle after) {
+        return call.bound_at_import({name}) && same_mask(before, after);
+      });
 }
 
 namespace np {

@@ -37,32 +37,12 @@ void set_where(const rt::Call& call, rt::Handle arr, rt::Handle condition, rt::H
 // The built-in all() over a list of already computed results.
 bool all_true(const std::vector<rt::Ref>& results);
 
-// True when `before` and `after` are arrays of one type, both boolean with one byte per
-// element, of one shape and equal element by element (read through the buffer protocol).
-bool same_mask(rt::Handle before, rt::Handle after);
-
-// `for _ in range(count): value = step(value)`, then the final value: no step when
-// count <= 0. Each round first runs pending signal handlers, as the backward jump of a
-// Python loop does, so Ctrl-C stops even 10**18 rounds. A round after which
-// `settled(before, after)` holds reached a fixed point of the step: every round left would
-// give the same value again, so the loop ends there, with the value it would end with.
-template <class Step, class Settled>
-rt::Ref repeat(rt::Handle count, rt::Ref value, Step&& step, Settled&& settled) {
-  int overflow = 0;
-  long long times = PyLong_AsLongLongAndOverflow(count.get(), &overflow);
-  if (times == -1 && PyErr_Occurred()) rt::throw_error_set();
-  if (overflow < 0 || (overflow == 0 && times <= 0)) return value;
-  // Beyond the range of long long the count is still finite; the loop stops at a fixed
-  // point or an interrupt long before 2**64 rounds.
-  unsigned long long remaining = overflow > 0 ? ~0ULL : static_cast<unsigned long long>(times);
-  for (; remaining != 0; --remaining) {
-    rt::check_interrupts();
-    rt::Ref next = step(value);
-    const bool fixed_point = settled(value, next);
-    value = std::move(next);
-    if (fixed_point) break;
-  }
-  return value;
-}
+// `_x = x.copy()`, then `for _ in range(count): _x = <name>(_x)` with `name` (scipy's
+// binary_erosion or binary_dilation) read from the module at each round; returns `_x`.
+// Each round first runs pending signal handlers, as the backward jump of a Python loop
+// does. While `name` is the import-time function, a round that returns its input
+// unchanged is a fixed point (scipy's function depends on its input alone), so the rounds
+// end there with the value the full loop would end with.
+rt::Ref morphology_rounds(const rt::Call& call, rt::Handle count, rt::Handle x, const char* name);
 
 }  // namespace orvane::medical

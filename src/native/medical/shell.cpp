@@ -9,15 +9,8 @@ using rt::Ref;
 
 Ref to_shell_body(rt::Call& call) {
   PyObject* x = call.arg(0);
-  // scipy's erosion depends on nothing but its input, so a round that changes nothing
-  // ends the rounds (a non-empty mask loses elements every round until it is empty).
-  // A rebound binary_erosion is called the full number of times.
-  Ref eroded = repeat(
-      call.arg(1), rt::call_method(x, "copy"),
-      [&](rt::Handle value) { return rt::call(call.global("binary_erosion"), {value}); },
-      [&](rt::Handle before, rt::Handle after) {
-        return call.bound_at_import({"binary_erosion"}) && same_mask(before, after);
-      });
+  // A non-empty mask loses elements every round until it is empty.
+  Ref eroded = morphology_rounds(call, call.arg(1), x, "binary_erosion");
   Ref difference = Ref::steal(PyNumber_Subtract(np::as_int(x).get(), np::as_int(eroded).get()));
   return rt::call_method(difference, "astype", {reinterpret_cast<PyObject*>(&PyBool_Type)});
 }
