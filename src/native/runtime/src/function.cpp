@@ -152,10 +152,6 @@ PyTypeObject* create_function_type(PyObject* module) {
       Ref::steal(PyType_FromModuleAndSpec(module, &detail::function_type_spec, nullptr)).release());
 }
 
-bool is_native_function(PyObject* obj) noexcept {
-  return Py_TYPE(obj)->tp_repr == detail::function_repr;
-}
-
 Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
   using detail::FunctionObject;
   if (spec.params.size() > kMaxParams) raise(PyExc_SystemError, "too many parameters");

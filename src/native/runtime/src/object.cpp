@@ -90,12 +90,6 @@ bool equals(Handle a, Handle b) {
   return result != 0;
 }
 
-bool is_instance(Handle obj, Handle cls) {
-  int result = PyObject_IsInstance(obj.get(), cls.get());
-  if (result < 0) throw_error_set();
-  return result != 0;
-}
-
 Ref repr(Handle obj) {
   return Ref::steal(PyObject_Repr(obj.get()));
 }

@@ -61,7 +61,4 @@ Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults = {})
 // The native function type for `module` (stored in the module state).
 PyTypeObject* create_function_type(PyObject* module);
 
-// True when `obj` is a native function made by make_function.
-bool is_native_function(PyObject* obj) noexcept;
-
 }  // namespace orvane::rt

@@ -39,7 +39,6 @@ void append(Handle list, Handle item);
 
 bool truthy(Handle obj);
 bool equals(Handle a, Handle b);  // a == b, then the truth of the result
-bool is_instance(Handle obj, Handle cls);
 Ref repr(Handle obj);
 Ref to_str(Handle obj);
 Ref format(Handle obj);  // format(obj, "")
