@@ -29,12 +29,15 @@ if ! venv_is_313; then
   "$python" -m venv .venv
 fi
 
-# Dependencies are reinstalled only when pyproject.toml changes.
-stamp=".venv/.deps-$(sha256sum pyproject.toml | cut -c1-16)"
+# Dependencies are reinstalled only when pyproject.toml or constraints.txt changes.
+# constraints.txt pins the versions the suite last passed with (the README's printed
+# outputs depend on numpy's and pandas' printing); refresh it with
+#   .venv/bin/python -m pip freeze --exclude orvane > constraints.txt
+stamp=".venv/.deps-$(cat pyproject.toml constraints.txt | sha256sum | cut -c1-16)"
 if [ ! -f "$stamp" ]; then
   echo "installing dependencies into .venv"
   .venv/bin/python -m pip install -q --upgrade pip
-  .venv/bin/python -m pip install -q $(.venv/bin/python scripts/requirements.py)
+  .venv/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py)
   rm -f .venv/.deps-*
   touch "$stamp"
 fi

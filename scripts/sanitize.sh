@@ -20,11 +20,11 @@ if [ ! -x .venv-asan/bin/python ]; then
   echo "creating .venv-asan"
   .venv/bin/python -m venv .venv-asan
 fi
-stamp=".venv-asan/.deps-$(sha256sum pyproject.toml | cut -c1-16)"
+stamp=".venv-asan/.deps-$(cat pyproject.toml constraints.txt | sha256sum | cut -c1-16)"
 if [ ! -f "$stamp" ]; then
   echo "installing dependencies into .venv-asan"
   .venv-asan/bin/python -m pip install -q --upgrade pip
-  .venv-asan/bin/python -m pip install -q $(.venv/bin/python scripts/requirements.py)
+  .venv-asan/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py)
   rm -f .venv-asan/.deps-*
   touch "$stamp"
 fi
