@@ -102,6 +102,12 @@ def peak_kib(kind, radius):
     return int(result.stdout.strip()) if result.returncode == 0 else float("nan")
 
 
+def time_methods(fast, reference, slow=None):
+    """(plain, fast, reference) best times; the plain path once, and only when given."""
+    plain_time = best_seconds(slow, repeats=1) if slow is not None else float("nan")
+    return plain_time, best_seconds(fast), best_seconds(reference)
+
+
 def farthest_pair_table(radii):
     print("Farthest pair of a disc, spacing [0.7, 1.1] (seconds, best of 3)")
     print(f"{'points':>9} {'plain':>10} {'fast':>10} {'scipy hull':>11} "
@@ -110,11 +116,11 @@ def farthest_pair_table(radii):
     for radius in radii:
         mask, sp = disc(radius), np.array([0.7, 1.1])
         n = int(mask.sum())
-        fast = best_seconds(lambda: medical._points_pair(mask, sp))  # noqa: B023
-        reference = best_seconds(lambda: scipy_pair(mask, sp))  # noqa: B023
-        slow = float("nan")
-        if n <= PLAIN_PAIR_LIMIT:
-            slow = best_seconds(lambda: plain(medical._points_pair, mask, sp), repeats=1)  # noqa: B023
+        slow, fast, reference = time_methods(
+            lambda: medical._points_pair(mask, sp),
+            lambda: scipy_pair(mask, sp),
+            (lambda: plain(medical._points_pair, mask, sp)) if n <= PLAIN_PAIR_LIMIT else None,
+        )
         peak = peak_kib("pair", radius)
         rows.append((n, slow, fast, reference))
         print(f"{n:>9} {slow:>10.4g} {fast:>10.4g} {reference:>11.4g} "
@@ -131,11 +137,13 @@ def distance_table(radii):
         x, y = two_balls(radius)
         sp = [0.7, 1.1, 3.3]
         k = int((x & ~ndimage.binary_erosion(x)).sum())
-        fast = best_seconds(lambda: medical._minimum_dis(x, y, sp))  # noqa: B023
-        reference = best_seconds(lambda: scipy_distance(x, y, sp))  # noqa: B023
-        slow = float("nan")
-        if k * k <= PLAIN_DISTANCE_LIMIT:
-            slow = best_seconds(lambda: plain(medical._minimum_dis, x, y, sp), repeats=1)  # noqa: B023
+        slow, fast, reference = time_methods(
+            lambda: medical._minimum_dis(x, y, sp),
+            lambda: scipy_distance(x, y, sp),
+            (lambda: plain(medical._minimum_dis, x, y, sp))
+            if k * k <= PLAIN_DISTANCE_LIMIT
+            else None,
+        )
         peak = peak_kib("distance", radius)
         rows.append((k, slow, fast, reference))
         print(f"{k:>9} {x.size:>10} {slow:>10.4g} {fast:>10.4g} {reference:>11.4g} "
