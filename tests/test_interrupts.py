@@ -132,6 +132,11 @@ for name, func, args in [
     setattr(medical, name, lambda array: scipy_function(array))
     results[f"{name} rebound, 10**18 rounds"] = latency(func, *args, after=0.3)
     setattr(medical, name, scipy_function)
+
+# One row of 2**33 elements (a stride-0 view): the scans look for signals by element count.
+row = np.broadcast_to(np.zeros(1, bool), (2**33,))
+results["points_pair one long row"] = latency(medical._points_pair, row, [1.0], after=0.3)
+results["minimum_dis one long row"] = latency(medical._minimum_dis, row, row, [1.0], after=0.3)
 results["durations"] = durations
 print(json.dumps(results))
 """
@@ -150,6 +155,8 @@ def mask_latencies():
         "points_pair plain path",
         "binary_erosion rebound, 10**18 rounds",
         "binary_dilation rebound, 10**18 rounds",
+        "points_pair one long row",
+        "minimum_dis one long row",
     ],
 )
 def test_ctrl_c_is_noticed_within_a_second_in_long_mask_operations(mask_latencies, case):

@@ -288,3 +288,45 @@ def test_module_names_are_looked_up_at_each_call(monkeypatch):
     monkeypatch.setattr(medical, "np", None)
     with pytest.raises(AttributeError):
         medical._superposition(mask, mask)
+
+
+class Logged(np.ndarray):
+    """An array that records the methods the steps call on it, by the name it was given."""
+
+    log: list = []
+    tag = "derived"  # arrays numpy makes from a logged one
+
+    def astype(self, *args, **kwargs):
+        Logged.log.append(f"{self.tag}.astype")
+        return self.view(np.ndarray).astype(*args, **kwargs)
+
+    def copy(self, *args, **kwargs):
+        Logged.log.append(f"{self.tag}.copy")
+        return self.view(np.ndarray).copy(*args, **kwargs)
+
+
+def logged(mask, tag):
+    array = mask.view(Logged)
+    array.tag = tag
+    return array
+
+
+@pytest.mark.parametrize(
+    ("name", "extra", "steps"),
+    [
+        ("_superposition", (), ["x.astype", "y.astype"]),
+        ("_union_set", (), ["x.astype", "y.astype", "derived.astype"]),
+        ("_to_shell", None, ["x.copy", "x.astype"]),
+        ("_is_cross", (1,), ["x.copy", "x.astype", "y.astype"]),
+    ],
+)
+def test_steps_run_in_pythons_order(name, extra, steps):
+    """x.astype(int) + y.astype(int) evaluates x first, as Python does."""
+    mask = np.zeros((5, 5), bool)
+    mask[1:4, 1:4] = True
+    args = (logged(mask, "x"),) if extra is None else (logged(mask, "x"), logged(mask, "y"), *extra)
+    Logged.log = []
+    getattr(medical, name)(*args)
+    assert Logged.log == steps
+    with pytest.raises(AttributeError, match="'list' object has no attribute 'astype'"):
+        medical._superposition([1], {})

@@ -81,6 +81,8 @@ def variants(mask, rng):
     """The same mask as other dtypes and layouts (integers with values beyond 0 and 1 too)."""
     labelled = mask * rng.choice([1, 2, -1], size=mask.shape)
     yield mask
+    # Boolean elements holding bytes other than 0 and 1, as views and C code may leave them.
+    yield (mask * rng.choice([1, 2, 255], size=mask.shape)).astype(np.uint8).view(bool)
     yield mask.astype(np.uint8)
     yield labelled.astype(np.int16)
     yield np.asfortranarray(mask)
@@ -132,10 +134,19 @@ def test_float_masks_and_odd_spacings_agree_with_the_plain_path(plain):
                         plain(medical._minimum_dis, a, b, sp))  # fmt: skip
 
 
-@pytest.mark.parametrize("name", ["np", "combinations", "_to_shell", "binary_erosion"])
+@pytest.mark.parametrize(
+    "name",
+    ["np", "combinations", "_to_shell", "binary_erosion", "np.argwhere", "np.argmax",
+     "np.argmin", "np.array", "np.asarray", "np.vstack", "np.linalg", "np.linalg.norm"],
+)  # fmt: skip
 def test_any_rebound_name_gives_the_plain_path(monkeypatch, name):
+    """A rebound module name, or a numpy function patched in numpy itself."""
     calls = []
-    original = getattr(medical, name)
+    *path, attribute = name.split(".")
+    owner = medical
+    for part in path:
+        owner = getattr(owner, part)
+    original = getattr(owner, attribute)
 
     class Spy:
         def __getattr__(self, attribute):
@@ -146,12 +157,39 @@ def test_any_rebound_name_gives_the_plain_path(monkeypatch, name):
             calls.append("call")
             return original(*args, **kwargs)
 
-    monkeypatch.setattr(medical, name, Spy())
+    monkeypatch.setattr(owner, attribute, Spy())
     mask = np.zeros((6, 6), bool)
     mask[1:5, 2:4] = True
     medical._points_pair(mask, [1.0, 1.0])
     medical._minimum_dis(mask, np.eye(6, dtype=bool), [1.0, 1.0])
     assert calls  # the plain path went through the rebound name
+
+
+def last_argmax(values):
+    return len(values) - 1 - np.argmax(np.asarray(values)[::-1])
+
+
+TRIANGLE = np.zeros((3, 5), bool)
+TRIANGLE[0, 0] = TRIANGLE[0, 4] = TRIANGLE[2, 1] = True
+
+
+@pytest.mark.parametrize(
+    ("patched", "replacement", "mask", "spacing"),
+    [
+        # A complex spacing is no float: read as its real part, it picks another pair.
+        ("float64", np.complex128, TRIANGLE, [np.complex128(0.001 + 10j), 1.0]),
+        # An int8 read as a float would read past the object.
+        ("float64", np.int8, TRIANGLE, [np.int8(3), 1.0]),
+        # The last of the equally far pairs (the square's diagonals) instead of the first.
+        ("argmax", last_argmax, np.ones((4, 4), bool), [1.0, 1.0]),
+    ],
+)
+def test_patched_numpy_names_give_the_plain_paths_answer(
+    monkeypatch, plain, patched, replacement, mask, spacing
+):
+    monkeypatch.setattr(np, patched, replacement)
+    assert_same(outcome(medical._points_pair, mask, spacing),
+                plain(medical._points_pair, mask, spacing))  # fmt: skip
 
 
 def extreme_pair(points, sp):

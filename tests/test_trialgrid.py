@@ -252,6 +252,61 @@ def test_empty_candidate_list_runs_nothing(capsys):
     assert list(table.columns) == FIXED and len(table) == 0 and printed(capsys) == []
 
 
+def test_function_under_test_cannot_reach_the_runners_own_lists():
+    """gc.get_referrers reaches every Python list; the function under test clears each one
+    that refers to its trial or its arguments. The traversal keeps its trials, keys and
+    columns out of its reach and finishes every row (before, this crashed the process)."""
+    proc = run_python("""
+        import gc
+        from orvane.basic import trialgrid
+        from orvane.basic.functions import FuncTools
+
+        class Marker:
+            pass
+
+        marker = Marker()
+
+        def meddle(data, p):
+            for holder in gc.get_referrers(marker):
+                if type(holder) is list:
+                    holder.clear()
+                if type(holder) is dict and holder.get("p") is marker:
+                    for lst in gc.get_referrers(holder):
+                        if type(lst) is list:
+                            lst.clear()
+            return data
+
+        f = FuncTools.attach_attr(orvane_func=True)(meddle)
+        pool = {"data": [1, 2, 3], "p": [marker]}
+        table = trialgrid.traversal_on_params(data=f, params_pool=pool)
+        assert table["trial No."].tolist() == [1, 2, 3] and table["result"].tolist() == list("123")
+        assert table["arg: p"].tolist() == [marker] * 3 and table["comment"].tolist() == [0] * 3
+        print("ok")
+    """)
+    assert proc.returncode == 0 and proc.stdout.splitlines()[-1] == "ok", proc.stderr
+
+
+def test_an_error_raised_by_a_trial_exceptions_repr_chains_to_it(capsys):
+    """As in `try: ... except Exception as e: comment = e.__repr__() finally: <row>`: the
+    row and its separator still go out, and the new error carries the trial's as its
+    __context__ (and saw it as the exception being handled)."""
+    seen = []
+
+    class Unprintable(Exception):
+        def __repr__(self):
+            seen.append(sys.exception())
+            raise ValueError("no repr")
+
+    def fail(data):
+        raise Unprintable
+
+    with pytest.raises(ValueError, match="no repr") as caught:
+        trialgrid.traversal_on_params(data=package(fail), params_pool={"data": [1, 2]})
+    assert type(caught.value.__context__) is Unprintable and seen == [caught.value.__context__]
+    assert printed(capsys) == [separator(0)]
+    assert sys.exception() is None
+
+
 class Exploding:
     @property
     def orvane_func(self):

@@ -36,6 +36,7 @@ void cuda_switch(rt::ModuleBuilder& m) {
     // Only a missing or unloadable cupy switches CUDA off; any other failure ends the import.
     if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw;
     rt::Ref error = rt::Ref::steal(PyErr_GetRaisedException());
+    const rt::Handling handling(error);  // the handler runs with the ImportError handled
     HandlerName handler_name(m, error);
     m.bind("cp_ndarray", m.get("np_ndarray"));
     m.bind("CUDA_AVAILABLE", Py_False);

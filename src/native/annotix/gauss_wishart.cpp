@@ -33,7 +33,9 @@ Ref is_valid_body(rt::Call& call) {
   PyObject* self = call.arg(0);
   try {
     Ref wishart = frozen_wishart(call, self);
-    Ref scaled = rt::multiply(rt::getattr(self, "beta"), rt::getattr(wishart, "df"));
+    // self.beta * w.df * w.scale, read and multiplied left to right.
+    Ref beta = rt::getattr(self, "beta");
+    Ref scaled = rt::multiply(beta, rt::getattr(wishart, "df"));
     scaled = rt::multiply(scaled, rt::getattr(wishart, "scale"));
     frozen_normal(call, self, scaled);
   } catch (...) {

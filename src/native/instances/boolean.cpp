@@ -12,7 +12,8 @@ Ref as_boolean_body(rt::Call& call) {
   Ref res = rt::call(rt::getattr(call.global("np"), "zeros_like"), {x});
   Ref where = rt::getattr(call.global("np"), "where");
   rt::setitem(res, rt::call(where, {rt::compare(x, threshold, Py_GT)}), rt::integer(1));
-  return rt::call_method(res, "astype", {call.global("bool")});
+  Ref astype = rt::getattr(res, "astype");
+  return rt::call(astype, {call.global("bool")});
 }
 
 constexpr rt::Param kParams[] = {{.name = "x"}, {.name = "thre"}};

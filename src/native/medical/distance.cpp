@@ -11,23 +11,29 @@ using rt::Ref;
 // Compares every point of one shell with every point of the other; the first row
 // (outer loop over the shell of x) wins among equally short ones.
 Ref literal_minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp) {
-  Ref shell_x = rt::call(call.global("_to_shell"), {x});
-  Ref idx1 = np::call(call, "argwhere", {shell_x});
-  Ref shell_y = rt::call(call.global("_to_shell"), {y});
-  Ref idx2 = np::call(call, "argwhere", {shell_y});
+  // idx1 = np.argwhere(_to_shell(x)); idx2 = np.argwhere(_to_shell(y))
+  Ref argwhere = np::attr(call, "argwhere");
+  Ref idx1 = rt::call(argwhere, {rt::call(call.global("_to_shell"), {x})});
+  argwhere = np::attr(call, "argwhere");
+  Ref idx2 = rt::call(argwhere, {rt::call(call.global("_to_shell"), {y})});
+  // dis_mat = np.vstack([idx2 - p1 for p1 in idx1]) * np.asarray(sp)
+  Ref vstack = np::attr(call, "vstack");
   Ref blocks = rt::new_list();
   Ref rows = rt::iter(idx1);
   while (Ref p1 = rt::next(rows)) {
     rt::append(blocks, Ref::steal(PyNumber_Subtract(idx2.get(), p1.get())));
   }
-  Ref stacked = np::call(call, "vstack", {blocks});
-  Ref dis_mat = Ref::steal(PyNumber_Multiply(stacked.get(), np::call(call, "asarray", {sp}).get()));
+  Ref stacked = rt::call(vstack, {blocks});
+  Ref asarray = np::attr(call, "asarray");
+  Ref dis_mat = Ref::steal(PyNumber_Multiply(stacked.get(), rt::call(asarray, {sp}).get()));
   Ref two = rt::integer(2);
-  Ref lengths = rt::call(rt::getattr(rt::getattr(call.global("np"), "linalg"), "norm"), {dis_mat},
-                         {{"ord", two}, {"axis", rt::integer(1)}});
-  Ref closest = rt::getitem(dis_mat, np::call(call, "argmin", {lengths}));
-  return rt::call(rt::getattr(rt::getattr(call.global("np"), "linalg"), "norm"), {closest},
-                  {{"ord", two}});
+  Ref norm = np::norm(call);
+  Ref lengths = rt::call(norm, {dis_mat}, {{"ord", two}, {"axis", rt::integer(1)}});
+  // np.linalg.norm(dis_mat[np.argmin(ref)], ord=2)
+  norm = np::norm(call);
+  Ref argmin = np::attr(call, "argmin");
+  Ref closest = rt::getitem(dis_mat, rt::call(argmin, {lengths}));
+  return rt::call(norm, {closest}, {{"ord", two}});
 }
 
 Ref minimum_dis_body(rt::Call& call) {
@@ -41,10 +47,15 @@ Ref is_cross_body(rt::Call& call) {
   PyObject* y = call.arg(1);
   // The mask grows every round until it fills the array (or stays empty).
   Ref dilated = morphology_rounds(call, call.arg(2), x, "binary_dilation");
-  Ref band = Ref::steal(PyNumber_Subtract(np::as_int(dilated).get(), np::as_int(x).get()));
+  // _temp.astype(int) - x.astype(int) + y.astype(int), left to right.
+  Ref grown = np::as_int(dilated);
+  Ref original = np::as_int(x);
+  Ref band = Ref::steal(PyNumber_Subtract(grown.get(), original.get()));
   Ref overlap = rt::add(band, np::as_int(y));
-  Ref pieces = np::call(call, "zeros_like", {x});
-  np::set_where(call, pieces, rt::compare(overlap, rt::integer(2), Py_EQ), rt::integer(1));
+  Ref zeros_like = np::attr(call, "zeros_like");
+  Ref pieces = rt::call(zeros_like, {x});
+  np::set_where(
+      call, pieces, [&] { return rt::compare(overlap, rt::integer(2), Py_EQ); }, rt::integer(1));
   Ref count = rt::getitem(rt::call(call.global("label"), {pieces}), 1);
   return rt::boolean(!rt::equals(count, rt::integer(1)));
 }

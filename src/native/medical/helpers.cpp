@@ -52,7 +52,9 @@ Ref is_mask_pair_body(rt::Call& call) {
   return rt::boolean(all_true(boolean_dtype));
 }
 
+// np.array([i * j for i, j in zip(x, _sp)])
 Ref apply_spacing_body(rt::Call& call) {
+  Ref array = np::attr(call, "array");
   Ref products = rt::new_list();
   Ref coordinates = rt::iter(call.arg(0));
   Ref spacings = rt::iter(call.arg(1));
@@ -61,7 +63,7 @@ Ref apply_spacing_body(rt::Call& call) {
     if (!spacing) break;
     rt::append(products, Ref::steal(PyNumber_Multiply(coordinate.get(), spacing.get())));
   }
-  return np::call(call, "array", {products});
+  return rt::call(array, {products});
 }
 
 constexpr rt::Param kItkParams[] = {
@@ -174,13 +176,12 @@ rt::Ref as_int(rt::Handle obj) {
   return rt::call_method(obj, "astype", {reinterpret_cast<PyObject*>(&PyLong_Type)});
 }
 
-rt::Ref call(const rt::Call& call, const char* name, std::initializer_list<rt::Handle> args,
-             std::initializer_list<rt::Kw> kwargs) {
-  return rt::call(rt::getattr(call.global("np"), name), args, kwargs);
+rt::Ref attr(const rt::Call& call, const char* name) {
+  return rt::getattr(call.global("np"), name);
 }
 
-void set_where(const rt::Call& call, rt::Handle arr, rt::Handle condition, rt::Handle value) {
-  rt::setitem(arr, np::call(call, "where", {condition}), value);
+rt::Ref norm(const rt::Call& call) {
+  return rt::getattr(attr(call, "linalg"), "norm");
 }
 
 }  // namespace np

@@ -23,15 +23,22 @@ extern const rt::FunctionSpec to_shell;
 extern const rt::FunctionSpec minimum_dis;
 extern const rt::FunctionSpec is_cross;
 
-// Small numpy idioms shared by the files above.
+// Small numpy idioms shared by the files above. Each performs its Python steps in
+// Python's order: a callee is read before its arguments are computed.
 namespace np {
 // obj.astype(int)
 rt::Ref as_int(rt::Handle obj);
-// np.<name>(args...) with `np` read from the module namespace.
-rt::Ref call(const rt::Call& call, const char* name, std::initializer_list<rt::Handle> args,
-             std::initializer_list<rt::Kw> kwargs = {});
-// arr[np.where(condition)] = value
-void set_where(const rt::Call& call, rt::Handle arr, rt::Handle condition, rt::Handle value);
+// np.<name>, with `np` read from the module namespace.
+rt::Ref attr(const rt::Call& call, const char* name);
+// np.linalg.norm
+rt::Ref norm(const rt::Call& call);
+// arr[np.where(condition())] = value: np.where is read before the condition is computed.
+template <class Condition>
+void set_where(const rt::Call& call, rt::Handle arr, Condition&& condition, rt::Handle value) {
+  rt::Ref where = attr(call, "where");
+  rt::Ref positions = rt::call(where, {condition()});
+  rt::setitem(arr, positions, value);
+}
 }  // namespace np
 
 // The built-in all() over a list of already computed results.

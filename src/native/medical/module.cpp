@@ -21,6 +21,11 @@ void exec_medical(rt::ModuleBuilder& m) {
   Ref spatial = rt::call(import, {rt::str("scipy.spatial")},
                          {{"fromlist", rt::list({rt::str("ConvexHull")})}});
   m.bind("_convex", rt::getattr(spatial, "ConvexHull"));
+  // What the fast paths stand in for and use, as numpy has it now (nothing is bound).
+  for (const char* path : {"np.ndarray", "np.float64", "np.intp", "np.argwhere", "np.argmax",
+                           "np.argmin", "np.array", "np.asarray", "np.vstack", "np.linalg.norm"}) {
+    m.remember(path);
+  }
 
   m.bind("_itk_img", m.function(itk_img, rt::tuple({Py_None, Py_None})));
   m.bind("_is_mask_pair", m.function(is_mask_pair));

@@ -10,27 +10,33 @@ PyObject* bool_type() {
   return reinterpret_cast<PyObject*>(&PyBool_Type);
 }
 
+// x.astype(int) + y.astype(int), x first.
 Ref int_sum(rt::Handle x, rt::Handle y) {
-  return rt::add(np::as_int(x), np::as_int(y));
+  Ref first = np::as_int(x);
+  Ref second = np::as_int(y);
+  return rt::add(first, second);
 }
 
 Ref superposition_body(rt::Call& call) {
   Ref sum = int_sum(call.arg(0), call.arg(1));
-  Ref result = rt::call_method(np::call(call, "zeros_like", {sum}), "astype", {bool_type()});
-  np::set_where(call, result, rt::compare(sum, rt::integer(2), Py_EQ), Py_True);
+  Ref zeros_like = np::attr(call, "zeros_like");
+  Ref result = rt::call_method(rt::call(zeros_like, {sum}), "astype", {bool_type()});
+  np::set_where(call, result, [&] { return rt::compare(sum, rt::integer(2), Py_EQ); }, Py_True);
   return result;
 }
 
 Ref diff_set_body(rt::Call& call) {
   Ref result = rt::call_method(call.arg(0), "astype", {bool_type()}, {{"copy", Py_True}});
-  np::set_where(call, result, call.arg(1), Py_False);
+  np::set_where(call, result, [&] { return Ref::borrow(call.arg(1)); }, Py_False);
   return result;
 }
 
 Ref union_set_body(rt::Call& call) {
   Ref sum = int_sum(call.arg(0), call.arg(1));
-  Ref result = np::call(call, "ones_like", {call.arg(0)});
-  np::set_where(call, result, rt::compare(sum, rt::integer(0), Py_EQ), rt::integer(0));
+  Ref ones_like = np::attr(call, "ones_like");
+  Ref result = rt::call(ones_like, {call.arg(0)});
+  np::set_where(
+      call, result, [&] { return rt::compare(sum, rt::integer(0), Py_EQ); }, rt::integer(0));
   return rt::call_method(result, "astype", {bool_type()});
 }
 
@@ -38,18 +44,22 @@ Ref union_set_body(rt::Call& call) {
 Ref is_enclosed_body(rt::Call& call) {
   PyObject* x = call.arg(0);
   Ref outside = np::as_int(call.arg(1));
-  np::set_where(call, outside, x, rt::integer(0));
-  Ref points = np::call(call, "argwhere", {rt::compare(outside, rt::integer(1), Py_EQ)});
-  Ref centroid =
-      rt::call_method(np::call(call, "argwhere", {x}), "mean", {}, {{"axis", rt::integer(0)}});
-  Ref hull1 = rt::call(call.global("_convex"), {points});
-  Ref hull2 =
-      rt::call(call.global("_convex"), {np::call(call, "vstack", {rt::list({points, centroid})})});
+  np::set_where(call, outside, [&] { return Ref::borrow(x); }, rt::integer(0));
+  Ref argwhere = np::attr(call, "argwhere");
+  Ref points = rt::call(argwhere, {rt::compare(outside, rt::integer(1), Py_EQ)});
+  argwhere = np::attr(call, "argwhere");
+  Ref centroid = rt::call_method(rt::call(argwhere, {x}), "mean", {}, {{"axis", rt::integer(0)}});
+  Ref convex = call.global("_convex");
+  Ref hull1 = rt::call(convex, {points});
+  convex = call.global("_convex");
+  Ref vstack = np::attr(call, "vstack");
+  Ref hull2 = rt::call(convex, {rt::call(vstack, {rt::list({points, centroid})})});
 
+  // len(hull1.vertices) == len(hull2.vertices), read in this order.
   Ref vertices1 = rt::getattr(hull1, "vertices");
-  Ref vertices2 = rt::getattr(hull2, "vertices");
   Py_ssize_t length1 = PyObject_Length(vertices1.get());
   if (length1 < 0) rt::throw_error_set();
+  Ref vertices2 = rt::getattr(hull2, "vertices");
   Py_ssize_t length2 = PyObject_Length(vertices2.get());
   if (length2 < 0) rt::throw_error_set();
   if (length1 != length2) return rt::boolean(false);

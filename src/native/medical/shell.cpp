@@ -11,34 +11,43 @@ Ref to_shell_body(rt::Call& call) {
   PyObject* x = call.arg(0);
   // A non-empty mask loses elements every round until it is empty.
   Ref eroded = morphology_rounds(call, call.arg(1), x, "binary_erosion");
-  Ref difference = Ref::steal(PyNumber_Subtract(np::as_int(x).get(), np::as_int(eroded).get()));
+  Ref minuend = np::as_int(x);
+  Ref subtrahend = np::as_int(eroded);
+  Ref difference = Ref::steal(PyNumber_Subtract(minuend.get(), subtrahend.get()));
   return rt::call_method(difference, "astype", {reinterpret_cast<PyObject*>(&PyBool_Type)});
 }
 
 // The pair of mask points farthest apart under the spacing, by comparing every pair:
 // the first pair in combinations() order wins among equals.
 Ref literal_points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
-  Ref idx = np::call(call, "argwhere", {x});
+  Ref argwhere = np::attr(call, "argwhere");
+  Ref idx = rt::call(argwhere, {x});
   Ref two = rt::integer(2);
+  // np.array([m[0] - m[1] for m in combinations(idx, 2)])
+  Ref array = np::attr(call, "array");
   Ref differences = rt::new_list();
   Ref pairs = rt::iter(rt::call(call.global("combinations"), {idx, two}));
   while (Ref pair = rt::next(pairs)) {
-    rt::append(differences, Ref::steal(PyNumber_Subtract(rt::getitem(pair, 0).get(),
-                                                         rt::getitem(pair, 1).get())));
+    Ref first = rt::getitem(pair, 0);
+    Ref second = rt::getitem(pair, 1);
+    rt::append(differences, Ref::steal(PyNumber_Subtract(first.get(), second.get())));
   }
-  Ref dis_mat = np::call(call, "array", {differences});
+  Ref dis_mat = rt::call(array, {differences});
+  // np.argmax(np.linalg.norm(dis_mat * sp, ord=2, axis=1))
+  Ref argmax = np::attr(call, "argmax");
+  Ref norm = np::norm(call);
   Ref scaled = Ref::steal(PyNumber_Multiply(dis_mat.get(), sp.get()));
-  Ref norm = rt::getattr(rt::getattr(call.global("np"), "linalg"), "norm");
-  Ref lengths = rt::call(norm, {scaled}, {{"ord", two}, {"axis", rt::integer(1)}});
-  Ref best = np::call(call, "argmax", {lengths});
+  Ref best = rt::call(argmax, {rt::call(norm, {scaled}, {{"ord", two}, {"axis", rt::integer(1)}})});
 
-  // The winner is found by walking a fresh enumeration of the pairs.
+  // [m for n, m in enumerate(combinations(idx, 2)) if n == _opt_idx][0]: every pair is
+  // walked, the winner is the first one collected.
+  Ref winners = rt::new_list();
   pairs = rt::iter(rt::call(call.global("combinations"), {idx, two}));
   long long count = 0;
   while (Ref pair = rt::next(pairs)) {
-    if (rt::equals(rt::integer(count++), best)) return pair;
+    if (rt::equals(rt::integer(count++), best)) rt::append(winners, pair);
   }
-  rt::raise(PyExc_IndexError, "list index out of range");
+  return rt::getitem(winners, 0);
 }
 
 Ref points_pair_body(rt::Call& call) {

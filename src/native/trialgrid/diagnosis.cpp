@@ -14,17 +14,19 @@ bool starts_with_arg_prefix(Handle name) {
   return match == 1;
 }
 
-// "k1=v1, k2=v2" from the fields named "arg: k".
+// "k1=v1, k2=v2" from the fields named "arg: k". The fields are walked with a dict
+// iterator, as a Python loop over fields.items() would: a `str` that changes the dict
+// raises the interpreter's RuntimeError instead of reading freed entries.
 Ref argument_list(Handle fields) {
   Ref entries = rt::new_list();
   Ref equals_sign = rt::str("=");
-  PyObject* name = nullptr;
-  PyObject* value = nullptr;
-  Py_ssize_t position = 0;
-  while (PyDict_Next(fields.get(), &position, &name, &value)) {
+  Ref items = rt::iter(rt::call_method(fields, "items"));
+  while (Ref item = rt::next(items)) {
+    auto [name, value] = rt::unpack<2>(item);
     if (!starts_with_arg_prefix(name)) continue;
-    Ref short_name = Ref::steal(PyUnicode_Substring(name, 5, PY_SSIZE_T_MAX));
-    rt::append(entries, rt::add(rt::add(short_name, equals_sign), rt::to_str(value)));
+    Ref short_name = Ref::steal(PyUnicode_Substring(name.get(), 5, PY_SSIZE_T_MAX));
+    Ref head = rt::add(short_name, equals_sign);
+    rt::append(entries, rt::add(head, rt::to_str(value)));
   }
   return Ref::steal(PyUnicode_Join(rt::str(", ").get(), entries.get()));
 }

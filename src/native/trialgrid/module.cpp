@@ -54,8 +54,11 @@ void exec_trialgrid(rt::ModuleBuilder& m) {
   m.bind("experiments", rt::call_method(meta, "shadow", {}, {{"concise_result", Py_False}}));
   m.bind("functest", rt::call_method(meta, "shadow", {}, {{"concise_result", Py_True}}));
   Ref doc = m.get("doc");
-  rt::call_method(doc, "redoc", {m.get("experiments"), rt::getattr(doc, "experiments")});
-  rt::call_method(doc, "redoc", {m.get("functest"), rt::getattr(doc, "functest")});
+  // doc.redoc(experiments, doc.experiments): the method is read before its arguments.
+  for (const char* variant : {"experiments", "functest"}) {
+    Ref redoc = rt::getattr(doc, "redoc");
+    rt::call(redoc, {m.get(variant), rt::getattr(doc, variant)});
+  }
 
   Ref list_of_bool = rt::call_method(reinterpret_cast<PyObject*>(&PyList_Type), "__class_getitem__",
                                      {reinterpret_cast<PyObject*>(&PyBool_Type)});

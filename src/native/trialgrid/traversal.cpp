@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orvane/rt/error.hpp"
 #include "trialgrid.hpp"
 
 namespace orvane::trialgrid {
@@ -25,31 +26,45 @@ bool is_package_function(Handle data) {
   return rt::getattr(data, "orvane_func").get() == Py_True;
 }
 
+// What the traversal keeps between calls into Python code lives in C++ containers of
+// owned references: the function under test can reach any Python list through
+// gc.get_referrers and clear it, but not these.
+using Refs = std::vector<Ref>;
+
+// A Python list of the references, made when the table is put together.
+Ref to_list(const Refs& items) {
+  Ref result = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t index = 0;
+  for (const Ref& item : items) PyList_SET_ITEM(result.get(), index++, Ref(item).release());
+  return result;
+}
+
 struct Grid {
-  Ref keys;    // list of the keys taking part, in pool order
-  Ref trials;  // list of trial dicts, in product order
+  Refs keys;    // the keys taking part, in pool order
+  Refs trials;  // trial dicts, in product order
 };
 
 Grid build_grid(const rt::Call& call, Handle pool, Handle scope_in_builtin) {
-  Grid grid{rt::new_list(), rt::new_list()};
-  Ref candidates = rt::new_list();
+  Grid grid;
+  Refs candidates;
   Ref tilde = rt::str("~");
   Ref items = rt::iter(rt::call_method(pool, "items"));
   while (Ref item = rt::next(items)) {
     auto [key, values] = rt::unpack<2>(item);
     if (!rt::truthy(scope_in_builtin) && rt::equals(rt::getitem(key, 0), tilde)) continue;
-    rt::append(grid.keys, key);
-    rt::append(candidates, values);
+    grid.keys.push_back(key);
+    candidates.push_back(values);
   }
-  Ref combinations = rt::iter(
-      rt::call_with(call.global("product"), Ref::steal(PyList_AsTuple(candidates.get())), nullptr));
+  Ref product = call.global("product");
+  Ref arguments = Ref::steal(PyList_AsTuple(to_list(candidates).get()));
+  Ref combinations = rt::iter(rt::call_with(product, arguments, nullptr));
   while (Ref combination = rt::next(combinations)) {
     Ref trial = rt::new_dict();
-    Py_ssize_t count = PyList_GET_SIZE(grid.keys.get());
-    for (Py_ssize_t index = 0; index < count; ++index) {
-      rt::setitem(trial, PyList_GET_ITEM(grid.keys.get(), index), rt::getitem(combination, index));
+    for (std::size_t index = 0; index < grid.keys.size(); ++index) {
+      Ref value = rt::getitem(combination, static_cast<Py_ssize_t>(index));
+      rt::setitem(trial, grid.keys[index], value);
     }
-    rt::append(grid.trials, trial);
+    grid.trials.push_back(std::move(trial));
   }
   return grid;
 }
@@ -67,12 +82,12 @@ Ref number_data(Handle pool) {
 }
 
 struct Table {
-  Ref trial_no = rt::new_list();
-  Ref result = rt::new_list();
-  Ref cost_time = rt::new_list();
-  Ref comment = rt::new_list();
-  Ref arg_names = rt::new_list();
-  Ref arg_values = rt::new_list();  // one list per argument column
+  Refs trial_no;
+  Refs result;
+  Refs cost_time;
+  Refs comment;
+  Refs arg_names;
+  std::vector<Refs> arg_values;  // one column per argument
 };
 
 void start_argument_columns(Table& table, Handle trial) {
@@ -80,22 +95,21 @@ void start_argument_columns(Table& table, Handle trial) {
   Ref prefix = rt::str("arg: ");
   Ref keys = rt::iter(trial);
   while (Ref key = rt::next(keys)) {
-    rt::append(table.arg_names, rt::equals(key, data_key) ? data_key : rt::add(prefix, key));
-    rt::append(table.arg_values, rt::new_list());
+    table.arg_names.push_back(rt::equals(key, data_key) ? data_key : rt::add(prefix, key));
+    table.arg_values.emplace_back();
   }
 }
 
 // Appends one row: the fixed fields, then the trial's arguments ("data" as its label).
 void record_row(const rt::Call& call, Table& table, Py_ssize_t index, Handle trial,
                 Handle numbering, Handle result, Handle cost, Handle comment) {
-  rt::append(table.trial_no, rt::integer(index + 1));
-  rt::append(table.result, result);
-  rt::append(table.cost_time, cost);
-  rt::append(table.comment, comment);
+  table.trial_no.push_back(rt::integer(index + 1));
+  table.result.push_back(Ref::borrow(result.get()));
+  table.cost_time.push_back(Ref::borrow(cost.get()));
+  table.comment.push_back(Ref::borrow(comment.get()));
   Ref data_key = rt::str("data");
   Ref keys = rt::iter(trial);
-  Py_ssize_t columns = PyList_GET_SIZE(table.arg_values.get());
-  for (Py_ssize_t column = 0; column < columns; ++column) {
+  for (Refs& column : table.arg_values) {
     Ref key = rt::next(keys);
     if (!key) break;
     Ref value = rt::getitem(trial, key);
@@ -104,7 +118,7 @@ void record_row(const rt::Call& call, Table& table, Py_ssize_t index, Handle tri
       Ref position = rt::call_method(numbering, "get", {id});
       value = rt::add(rt::str("data_"), rt::to_str(position));
     }
-    rt::append(PyList_GET_ITEM(table.arg_values.get(), column), value);
+    column.push_back(std::move(value));
   }
   rt::call(call.global("print"), {rt::str(kRule), rt::integer(index),
                                   rt::str("iteration of trials ends"), rt::str(kRule)});
@@ -113,9 +127,9 @@ void record_row(const rt::Call& call, Table& table, Py_ssize_t index, Handle tri
 // Runs one trial: test_for(**trial, "~in_decorator"=False)(data)() -> (result, cost).
 void run_trial(const rt::Call& call, Handle trial, Handle data, Handle concise_result, Ref& result,
                Ref& cost) {
+  Ref test_for = rt::getattr(call.global("FuncTools"), "test_for");
   Ref keywords = rt::dict_copy(trial);
   rt::set_key(keywords, "~in_decorator", Py_False);
-  Ref test_for = rt::getattr(call.global("FuncTools"), "test_for");
   Ref runner = rt::call(rt::call_with(test_for, rt::tuple({}), keywords), {data});
   auto [run_result, run_cost] = rt::unpack<2>(rt::call(runner));
   result = run_result;
@@ -126,6 +140,29 @@ void run_trial(const rt::Call& call, Handle trial, Handle data, Handle concise_r
   // be raised by the first signal check while the row is recorded (str() of a label,
   // print itself), cutting the row short and losing the separator.
   rt::check_interrupts();
+}
+
+// try: run the trial / except Exception as e: comment = e.__repr__(): returns the
+// exception that propagates past the handler (an interrupt, or one raised by __repr__,
+// which then has the trial's exception as its __context__), or an empty Ref.
+Ref run_guarded(const rt::Call& call, Handle trial, Handle data, Handle concise_result, Ref& result,
+                Ref& cost, Ref& comment) {
+  try {
+    run_trial(call, trial, data, concise_result, result, cost);
+    return {};
+  } catch (...) {
+    rt::set_error_from_current_exception();
+  }
+  Ref exc = Ref::steal(PyErr_GetRaisedException());
+  if (!PyErr_GivenExceptionMatches(exc.get(), PyExc_Exception)) return exc;
+  const rt::Handling handling(exc);
+  try {
+    comment = rt::call_method(exc, "__repr__");
+    return {};
+  } catch (...) {
+    rt::set_error_from_current_exception();
+  }
+  return Ref::steal(PyErr_GetRaisedException());
 }
 
 Ref traversal_body(rt::Call& call) {
@@ -139,42 +176,35 @@ Ref traversal_body(rt::Call& call) {
   Ref error = rt::call(PyExc_TypeError, {rt::str("object in entry must be a orvane function")});
   rt::call(call.global("assert_orvane_raiser"), {rt::boolean(accepted), error});
 
-  Grid grid = build_grid(call, pool, scope_in_builtin);
+  const Grid grid = build_grid(call, pool, scope_in_builtin);
   Ref numbering = number_data(pool);
 
   Table table;
-  Py_ssize_t count = PyList_GET_SIZE(grid.trials.get());
-  for (Py_ssize_t index = 0; index < count; ++index) {
-    Ref trial = Ref::borrow(PyList_GET_ITEM(grid.trials.get(), index));
+  for (std::size_t index = 0; index < grid.trials.size(); ++index) {
+    const Ref& trial = grid.trials[index];
     if (index == 0) start_argument_columns(table, trial);
     Ref result = rt::none();
     Ref cost = rt::none();
     Ref comment = rt::integer(0);
-    try {
-      run_trial(call, trial, data, concise_result, result, cost);
-    } catch (const rt::ErrorSet&) {
-      if (!PyErr_ExceptionMatches(PyExc_Exception)) {
-        // An interrupt or exit: the row and its separator still go out, then it propagates.
-        rt::PendingError pending;
-        record_row(call, table, index, trial, numbering, result, cost, comment);
-        pending.rethrow();
-      }
-      Ref exc = Ref::steal(PyErr_GetRaisedException());
-      comment = rt::call_method(exc, "__repr__");
+    Ref propagating = run_guarded(call, trial, data, concise_result, result, cost, comment);
+    const auto row = static_cast<Py_ssize_t>(index);
+    if (propagating) {
+      // finally: the row and its separator still go out, then the exception propagates.
+      rt::PendingError pending(std::move(propagating));
+      record_row(call, table, row, trial, numbering, result, cost, comment);
+      pending.rethrow();
     }
-    record_row(call, table, index, trial, numbering, result, cost, comment);
+    record_row(call, table, row, trial, numbering, result, cost, comment);
   }
 
   Ref fixed = rt::new_dict();
-  rt::set_key(fixed, "trial No.", table.trial_no);
-  rt::set_key(fixed, "result", table.result);
-  rt::set_key(fixed, "cost_time", table.cost_time);
-  rt::set_key(fixed, "comment", table.comment);
+  rt::set_key(fixed, "trial No.", to_list(table.trial_no));
+  rt::set_key(fixed, "result", to_list(table.result));
+  rt::set_key(fixed, "cost_time", to_list(table.cost_time));
+  rt::set_key(fixed, "comment", to_list(table.comment));
   Ref arguments = rt::new_dict();
-  Py_ssize_t columns = PyList_GET_SIZE(table.arg_names.get());
-  for (Py_ssize_t column = 0; column < columns; ++column) {
-    rt::setitem(arguments, PyList_GET_ITEM(table.arg_names.get(), column),
-                PyList_GET_ITEM(table.arg_values.get(), column));
+  for (std::size_t column = 0; column < table.arg_names.size(); ++column) {
+    rt::setitem(arguments, table.arg_names[column], to_list(table.arg_values[column]));
   }
   Ref pd = call.global("pd");
   Ref frame_type = rt::getattr(pd, "DataFrame");

@@ -46,6 +46,7 @@ bool MaskReader::nonzero(const char* p) const noexcept {
 }
 
 std::int64_t MaskReader::as_int64(const char* p) const noexcept {
+  if (type_.kind == ElementKind::Bool) return *p != 0 ? 1 : 0;
   const bool is_signed = type_.kind == ElementKind::Signed;
   switch (type_.size) {
     case 1:

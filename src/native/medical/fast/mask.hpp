@@ -49,17 +49,19 @@ class MaskReader {
     return p;
   }
   bool nonzero(const char* p) const noexcept;
-  // numpy's astype(int) (int64) of an integer or boolean element.
+  // numpy's astype(int) (int64) of an integer or boolean element. A boolean element is 1
+  // whatever non-zero byte it holds (views and buffers filled by C code may hold others).
   std::int64_t as_int64(const char* p) const noexcept;
 
   // Calls visit(index, pointer) for every non-zero element in row-major order. Pending
-  // signal handlers run every million elements, so Ctrl-C stops a scan of a huge
-  // mask within a second (their exception propagates).
+  // signal handlers run every million elements, however the elements fall into rows, so
+  // Ctrl-C stops a scan of a huge mask (or of one huge row) within a second (their
+  // exception propagates).
   template <class Visit>
   void for_each_nonzero(Visit&& visit) const {
     if (size_ == 0) return;
     constexpr std::int64_t kCheckEvery = std::int64_t{1} << 20;
-    std::int64_t unchecked = 0;
+    std::int64_t budget = kCheckEvery;
     std::array<std::int64_t, kMaxAxes> index{};
     const std::size_t last = ndim_ - 1;
     const std::int64_t step = strides_[last];
@@ -69,20 +71,22 @@ class MaskReader {
     for (;;) {
       const char* p = at(index.data());
       for (index[last] = 0; index[last] < shape_[last];) {
+        if (budget <= 0) {
+          budget = kCheckEvery;
+          rt::check_interrupts();
+        }
         if (contiguous && index[last] + per_word <= shape_[last] && load<std::uint64_t>(p) == 0) {
           index[last] += per_word;
           p += 8;
+          budget -= per_word;
           continue;
         }
         if (nonzero(p)) visit(index, p);
         ++index[last];
         p += step;
+        --budget;
       }
-      unchecked += shape_[last];
-      if (unchecked >= kCheckEvery) {
-        unchecked = 0;
-        rt::check_interrupts();
-      }
+      --budget;  // each row costs something, however short
       std::size_t axis = last;
       for (;;) {
         if (axis == 0) return;

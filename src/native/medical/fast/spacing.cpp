@@ -23,8 +23,10 @@ bool usable(double value) {
 }
 
 std::optional<double> read_number(PyObject* item, PyObject* float64_type) {
-  // numpy.float64 is a float subclass holding the same double.
-  if (PyFloat_CheckExact(item) || reinterpret_cast<PyObject*>(Py_TYPE(item)) == float64_type) {
+  // numpy.float64 (the type numpy had at import, whatever numpy.float64 names now) is a
+  // float subclass holding the same double; PyFloat_Check vouches for the layout.
+  const bool is_float64 = reinterpret_cast<PyObject*>(Py_TYPE(item)) == float64_type;
+  if (PyFloat_CheckExact(item) || (is_float64 && PyFloat_Check(item))) {
     double value = PyFloat_AS_DOUBLE(item);
     if (!usable(value)) return std::nullopt;
     return value;

@@ -20,6 +20,7 @@ struct Spacing {
 // such number (applied to every axis), or a 1-D float64 ndarray; each entry 0 or of a
 // magnitude from 2**-400 to 2**400 (so that no square underflows or overflows). Anything
 // else: nullopt, and the caller runs the plain path, which decides what the object means.
+// `ndarray_type` and `float64_type` are numpy's types as recorded at import.
 std::optional<Spacing> read_spacing(PyObject* sp, std::size_t ndim, PyObject* ndarray_type,
                                     PyObject* float64_type);
 

@@ -23,11 +23,24 @@ void raise_format(PyObject* type, const char* format, ...) {
   throw ErrorSet{};
 }
 
+Handling::Handling(Handle exc) noexcept
+    : previous_(Ref::steal_or_null(PyErr_GetHandledException())) {
+  PyErr_SetHandledException(exc.get());
+}
+
+Handling::~Handling() {
+  PyErr_SetHandledException(previous_.get());
+}
+
 PendingError::~PendingError() {
+  handling_.reset();
   if (!exc_) return;
   if (PyErr_Occurred()) {
+    // Raised while exc_ was handled, the new exception usually has it as its context
+    // already; one restored from elsewhere gets it here.
     PyObject* fresh = PyErr_GetRaisedException();
-    PyException_SetContext(fresh, exc_.release());
+    Ref context = Ref::steal_or_null(PyException_GetContext(fresh));
+    if (!context && fresh != exc_.get()) PyException_SetContext(fresh, exc_.release());
     PyErr_SetRaisedException(fresh);
   } else {
     PyErr_SetRaisedException(exc_.release());
@@ -35,6 +48,7 @@ PendingError::~PendingError() {
 }
 
 void PendingError::rethrow() {
+  handling_.reset();
   PyErr_SetRaisedException(exc_.release());
   throw ErrorSet{};
 }

@@ -1,5 +1,7 @@
 // The native function type: creation, calls, method binding, GC and lifetime.
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "function_object.hpp"
 #include "orvane/rt/error.hpp"
@@ -175,20 +177,57 @@ Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
   return self;
 }
 
-bool Call::bound_at_import(std::initializer_list<const char*> names) const {
-  auto* state = static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(function_)));
+namespace {
+
+ModuleState& state_of(PyObject* function) {
+  auto* state = static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(function)));
   if (state == nullptr) throw_error_set();
+  return *state;
+}
+
+// The import-time object of `path`, or an empty Ref when none was recorded.
+Ref recorded(const ModuleState& state, const char* path) {
+  PyObject* found = nullptr;
+  if (PyDict_GetItemStringRef(state.import_bindings, path, &found) < 0) throw_error_set();
+  return Ref::steal_or_null(found);
+}
+
+// True when `path` ("np" or "np.linalg.norm") reads the object recorded at import. The
+// attributes are read only from objects that are themselves the import-time ones, so the
+// check never runs code that a caller put in place.
+bool path_is_original(PyObject* globals, const ModuleState& state, std::string_view path) {
+  std::size_t dot = path.find('.');
+  std::string prefix(path.substr(0, dot));
+  PyObject* found = nullptr;
+  if (PyDict_GetItemStringRef(globals, prefix.c_str(), &found) < 0) throw_error_set();
+  Ref current = Ref::steal_or_null(found);
+  for (;;) {
+    Ref original = recorded(state, prefix.c_str());
+    if (!current || !original || current.get() != original.get()) return false;
+    if (dot == std::string_view::npos) return true;
+    const std::size_t start = dot + 1;
+    dot = path.find('.', start);
+    const std::string attribute(path.substr(start, dot - start));
+    current = getattr_optional(current, attribute.c_str());
+    prefix = std::string(path.substr(0, dot));
+  }
+}
+
+}  // namespace
+
+bool Call::bound_at_import(std::initializer_list<const char*> names) const {
+  const ModuleState& state = state_of(function_);
   PyObject* globals = detail::as_function(function_)->f.globals.get();
   for (const char* name : names) {
-    PyObject* current = nullptr;
-    PyObject* original = nullptr;
-    if (PyDict_GetItemStringRef(globals, name, &current) < 0) throw_error_set();
-    Ref current_ref = Ref::steal_or_null(current);
-    if (PyDict_GetItemStringRef(state->import_bindings, name, &original) < 0) throw_error_set();
-    Ref original_ref = Ref::steal_or_null(original);
-    if (current == nullptr || current != original) return false;
+    if (!path_is_original(globals, state, name)) return false;
   }
   return true;
+}
+
+Ref Call::imported(const char* path) const {
+  Ref original = recorded(state_of(function_), path);
+  if (!original) raise_format(PyExc_SystemError, "nothing recorded at import for '%s'", path);
+  return original;
 }
 
 PyObject* Call::globals() const noexcept {

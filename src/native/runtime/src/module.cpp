@@ -1,5 +1,8 @@
 #include "orvane/rt/module.hpp"
 
+#include <string>
+#include <string_view>
+
 #include "orvane/rt/object.hpp"
 
 namespace orvane::rt {
@@ -16,6 +19,24 @@ Ref ModuleBuilder::get(const char* name) const {
   if (status < 0) throw_error_set();
   if (status == 0) raise_format(PyExc_NameError, "name '%.200s' is not defined", name);
   return Ref::steal(found);
+}
+
+void ModuleBuilder::remember(const char* path) {
+  // Each prefix is recorded too ("np", "np.linalg"), so that a check of the path can stop
+  // at the first object that is not the import-time one.
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module_));
+  const std::string_view whole(path);
+  std::size_t dot = whole.find('.');
+  Ref value = get(std::string(whole.substr(0, dot)).c_str());
+  while (dot != std::string_view::npos) {
+    const std::size_t start = dot + 1;
+    dot = whole.find('.', start);
+    value = getattr(value, std::string(whole.substr(start, dot - start)).c_str());
+    const std::string prefix(whole.substr(0, dot));
+    if (PyDict_SetItemString(state->import_bindings, prefix.c_str(), value.get()) < 0) {
+      throw_error_set();
+    }
+  }
 }
 
 int run_module_exec(PyObject* module, ExecBody body) noexcept {

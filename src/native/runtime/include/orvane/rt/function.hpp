@@ -46,8 +46,13 @@ class Call {
   // then the built-ins, else NameError.
   Ref global(const char* name) const;
   // True when each name is still bound to the object the module's initialisation
-  // bound it to (native fast paths are taken only then).
+  // bound it to, and each dotted path ("np.argmax", recorded with
+  // ModuleBuilder::remember) still reads the object it read then: native fast paths are
+  // taken only then.
   bool bound_at_import(std::initializer_list<const char*> names) const;
+  // The object a name or recorded dotted path had at import (fast paths use these, not
+  // what a caller may have put in their place).
+  Ref imported(const char* path) const;
 
  private:
   PyObject* function_;

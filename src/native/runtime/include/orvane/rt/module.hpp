@@ -17,6 +17,9 @@ class ModuleBuilder {
   void bind(const char* name, Handle value);
   // Reads a name bound by an earlier statement.
   Ref get(const char* name) const;
+  // Records what a dotted path of attributes below a bound name ("np.linalg.norm") is
+  // now, without binding anything, for Call::bound_at_import and Call::imported.
+  void remember(const char* path);
   // A native function of this module.
   Ref function(const FunctionSpec& spec, Ref defaults = {}) const {
     return make_function(module_, spec, std::move(defaults));
@@ -38,8 +41,9 @@ void module_free(void* module);
 // and each interpreter has its own and nothing static is mutable).
 struct ModuleState {
   PyTypeObject* function_type;
-  // Every name as the module's initialisation bound it, so that native fast paths can
-  // tell whether a caller has rebound a name since (then the plain path runs).
+  // Every name as the module's initialisation bound it, and every remembered dotted
+  // path, so that native fast paths can tell whether a caller has rebound a name or
+  // patched a library function since (then the plain path runs).
   PyObject* import_bindings;
 };
 

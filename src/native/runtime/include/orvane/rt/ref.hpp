@@ -1,5 +1,6 @@
 // Owning references and the exception that means "a Python error is set".
 #pragma once
+#include <optional>
 #include <utility>
 
 #include "orvane/rt/python.hpp"
@@ -70,11 +71,31 @@ inline Ref boolean(bool value) {
   return Ref::borrow(value ? Py_True : Py_False);
 }
 
+// While alive, `exc` is the exception being handled, as inside an `except` block:
+// sys.exception() returns it, and an exception raised meanwhile (by Python code or by the
+// C API) gets it as its __context__. The previous one is restored on scope exit.
+class Handling {
+ public:
+  explicit Handling(Handle exc) noexcept;
+  ~Handling();
+  Handling(const Handling&) = delete;
+  Handling& operator=(const Handling&) = delete;
+
+ private:
+  Ref previous_;
+};
+
 // Holds the exception being raised while cleanup code runs, then raises it again.
-// Mirrors a Python `finally:` block around code that may itself raise.
+// Mirrors a Python `finally:` block around code that may itself raise: meanwhile the
+// exception is the one being handled (see Handling).
 class PendingError {
  public:
-  PendingError() noexcept : exc_(Ref::steal_or_null(PyErr_GetRaisedException())) {}
+  // Takes the exception being raised (the current error indicator).
+  PendingError() noexcept : PendingError(Ref::steal_or_null(PyErr_GetRaisedException())) {}
+  // Takes `exc`, an exception taken from the error indicator earlier.
+  explicit PendingError(Ref exc) noexcept : exc_(std::move(exc)) {
+    if (exc_) handling_.emplace(exc_.get());
+  }
   PendingError(const PendingError&) = delete;
   PendingError& operator=(const PendingError&) = delete;
   // Raises the pending exception again; when the cleanup raised a new one, that one
@@ -88,6 +109,7 @@ class PendingError {
 
  private:
   Ref exc_;
+  std::optional<Handling> handling_;
 };
 
 }  // namespace orvane::rt
