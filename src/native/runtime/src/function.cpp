@@ -195,11 +195,16 @@ Ref recorded(const ModuleState& state, const char* path) {
 // True when `path` ("np" or "np.linalg.norm") reads the object recorded at import. The
 // attributes are read only from objects that are themselves the import-time ones, so the
 // check never runs code that a caller put in place.
-bool path_is_original(PyObject* globals, const ModuleState& state, std::string_view path) {
+bool path_is_original(const detail::FunctionFields& f, const ModuleState& state,
+                      std::string_view path) {
   std::size_t dot = path.find('.');
   std::string prefix(path.substr(0, dot));
+  // The head as a body reads it: the module namespace, then the built-ins.
   PyObject* found = nullptr;
-  if (PyDict_GetItemStringRef(globals, prefix.c_str(), &found) < 0) throw_error_set();
+  if (PyDict_GetItemStringRef(f.globals.get(), prefix.c_str(), &found) < 0) throw_error_set();
+  if (found == nullptr && PyDict_GetItemStringRef(f.builtins.get(), prefix.c_str(), &found) < 0) {
+    throw_error_set();
+  }
   Ref current = Ref::steal_or_null(found);
   for (;;) {
     Ref original = recorded(state, prefix.c_str());
@@ -217,9 +222,9 @@ bool path_is_original(PyObject* globals, const ModuleState& state, std::string_v
 
 bool Call::bound_at_import(std::initializer_list<const char*> names) const {
   const ModuleState& state = state_of(function_);
-  PyObject* globals = detail::as_function(function_)->f.globals.get();
+  const detail::FunctionFields& f = detail::as_function(function_)->f;
   for (const char* name : names) {
-    if (!path_is_original(globals, state, name)) return false;
+    if (!path_is_original(f, state, name)) return false;
   }
   return true;
 }

@@ -27,7 +27,16 @@ void ModuleBuilder::remember(const char* path) {
   auto* state = static_cast<ModuleState*>(PyModule_GetState(module_));
   const std::string_view whole(path);
   std::size_t dot = whole.find('.');
-  Ref value = get(std::string(whole.substr(0, dot)).c_str());
+  const std::string head(whole.substr(0, dot));
+  // A name the module does not bind is a built-in ("range"), as a body reads it.
+  PyObject* found = nullptr;
+  if (PyDict_GetItemStringRef(PyModule_GetDict(module_), head.c_str(), &found) < 0) {
+    throw_error_set();
+  }
+  Ref value = found != nullptr ? Ref::steal(found) : builtin(head.c_str());
+  if (PyDict_SetItemString(state->import_bindings, head.c_str(), value.get()) < 0) {
+    throw_error_set();
+  }
   while (dot != std::string_view::npos) {
     const std::size_t start = dot + 1;
     dot = whole.find('.', start);

@@ -17,8 +17,9 @@ class ModuleBuilder {
   void bind(const char* name, Handle value);
   // Reads a name bound by an earlier statement.
   Ref get(const char* name) const;
-  // Records what a dotted path of attributes below a bound name ("np.linalg.norm") is
-  // now, without binding anything, for Call::bound_at_import and Call::imported.
+  // Records what a name or a dotted path of attributes below it ("np.linalg.norm") is
+  // now, without binding anything, for Call::bound_at_import and Call::imported. A name
+  // the module does not bind is read from the built-ins ("range").
   void remember(const char* path);
   // A native function of this module.
   Ref function(const FunctionSpec& spec, Ref defaults = {}) const {
