@@ -224,13 +224,16 @@ def test_works_as_a_method_of_a_dataclass():
     assert Point(1) == Point(1) and repr(Point(2)).endswith("Point(x=2)")
 
 
-def test_pickles_by_reference_and_copies_as_itself():
-    for name in ("mixed", "checked", "keywords", "lookup", "fail", "store"):
+def test_pickles_by_reference_and_copies_as_itself(monkeypatch):
+    for name in ("mixed", "checked", "keywords", "lookup", "fail", "store", "star_args"):
         func = getattr(probe, name)
         assert pickle.loads(pickle.dumps(func)) is func
         assert copy.copy(func) is func and copy.deepcopy(func) is func
+    # An anonymous function goes by the module attribute it is bound to, while it is.
+    anonymous = probe.star_args
+    monkeypatch.setattr(probe, "star_args", None)
     with pytest.raises(pickle.PicklingError):
-        pickle.dumps(probe.star_args)
+        pickle.dumps(anonymous)
 
 
 def test_functools_wraps_and_weak_references():

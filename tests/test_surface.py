@@ -12,6 +12,7 @@ import pickle
 import pydoc
 import subprocess
 import sys
+import textwrap
 import types
 import typing
 import warnings
@@ -55,7 +56,6 @@ ALL_FUNCTIONS = [
     for name in PUBLIC_MODULES
     for attr, func in native_functions(name)
 ]
-NAMED_FUNCTIONS = [p for p in ALL_FUNCTIONS if p.values[0].__name__ != "<lambda>"]
 WITH_STUB_PATHS = [
     pytest.param(name, attr, func, id=f"{name}.{attr}")
     for name in MODULES
@@ -224,14 +224,34 @@ def test_a_wrapped_function_gives_the_same_results():
     assert len(calls) == 1 and logged.__name__ == "_minimum_dis"
 
 
-@pytest.mark.parametrize("func", NAMED_FUNCTIONS)
-def test_named_functions_pickle_by_reference(func):
+MODULE_LEVEL = [p for p in ALL_FUNCTIONS if p.id.count(".") == 1]
+
+
+@pytest.mark.parametrize("func", MODULE_LEVEL)
+def test_module_level_functions_pickle_by_reference(func):
+    """Named ones by their name; anonymous ones by the module attribute they are bound to
+    (a Python lambda would be shipped by value, which a native function cannot be)."""
     assert pickle.loads(pickle.dumps(func)) is func
 
 
-def test_anonymous_functions_refuse_pickling_like_lambdas():
-    with pytest.raises(pickle.PicklingError):
-        pickle.dumps(module("instances").cat)
+def test_cloudpickle_and_dask_ship_functions_by_reference():
+    cloudpickle = pytest.importorskip("cloudpickle")
+    tokenize = pytest.importorskip("dask.base").tokenize
+    names = [p.id for p in MODULE_LEVEL]
+    functions = [p.values[0] for p in MODULE_LEVEL]
+    assert all(cloudpickle.loads(cloudpickle.dumps(f)) is f for f in functions)
+    # dask names tasks by these tokens in every process: they must not depend on it.
+    child = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(f"""
+            import importlib
+            from dask.base import tokenize
+            for name in {names!r}:
+                module, attr = name.split(".")
+                print(tokenize(getattr(importlib.import_module("orvane.basic." + module), attr)))
+        """)],
+        capture_output=True, text=True, check=True,
+    )  # fmt: skip
+    assert child.stdout.split() == [tokenize(f) for f in functions]
 
 
 def mask_pairs():

@@ -23,10 +23,8 @@ rt::Ref class_namespace(const rt::ModuleBuilder& m, const char* qualname) {
 }
 
 rt::Ref method(const rt::ModuleBuilder& m, const rt::FunctionSpec& spec, const char* class_name) {
-  rt::Ref function = m.function(spec);
-  std::string qualname = std::string(class_name) + "." + spec.name;
-  rt::setattr(function, "__qualname__", rt::str(qualname));
-  return function;
+  const std::string qualname = std::string(class_name) + "." + spec.name;
+  return m.function(spec, {}, qualname.c_str());
 }
 
 rt::Ref new_class(const char* name, rt::Handle namespace_dict) {

@@ -12,29 +12,18 @@ namespace orvane::rt {
 namespace detail {
 namespace {
 
-// Keeps C++ recursion through native functions inside the interpreter's limit.
-class RecursionGuard {
- public:
-  RecursionGuard() {
-    if (Py_EnterRecursiveCall(" while calling a Python object") != 0) throw_error_set();
-  }
-  ~RecursionGuard() { Py_LeaveRecursiveCall(); }
-  RecursionGuard(const RecursionGuard&) = delete;
-  RecursionGuard& operator=(const RecursionGuard&) = delete;
-};
-
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) {
-  return boundary([&]() -> Ref {
-    RecursionGuard guard;
-    FunctionObject* function = as_function(callable);
-    BoundArgs bound;
-    bind_arguments(function, args, PyVectorcall_NARGS(nargsf), kwnames, bound);
-    Call call(callable, bound.slots);
-    Ref result = function->spec->body(call);
-    if (!result) raise(PyExc_SystemError, "native function returned no result");
-    return result;
-  });
+  FunctionObject* function = as_function(callable);
+  BoundArgs bound;
+  // Binding errors are raised before the body starts, as for a Python function: no
+  // recursion count, no monitoring event, no traceback entry of the function.
+  if (boundary_status([&] {
+        bind_arguments(function, args, PyVectorcall_NARGS(nargsf), kwnames, bound);
+      }) < 0) {
+    return nullptr;
+  }
+  return run_body(function, callable, bound);
 }
 
 void clear_fields(FunctionObject* function) {
@@ -48,7 +37,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(self));
   const FunctionFields& f = function->f;
   for (const Ref* field : {&f.name, &f.qualname, &f.module, &f.doc, &f.defaults, &f.kwdefaults,
-                           &f.annotations, &f.globals, &f.builtins, &f.type_params}) {
+                           &f.annotations, &f.globals, &f.builtins, &f.type_params, &f.code}) {
     Py_VISIT(field->get());
   }
   return PyObject_VisitManagedDict(self, visit, arg);
@@ -82,9 +71,46 @@ PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
   return PyMethod_New(self, obj);
 }
 
-// Pickled by reference: pickle looks up __module__ + __qualname__; copy treats it as atomic.
+// Pickled by reference: pickle looks up __module__ + the name returned (copy treats the
+// function as atomic). That is the __qualname__, as for a Python function; an anonymous
+// function ("<lambda>") gives the module attribute it is bound to while that attribute
+// is the function itself, so cloudpickle, dask and multiprocessing can ship it.
 PyObject* function_reduce(PyObject* self, PyObject*) {
-  return Py_NewRef(as_function(self)->f.qualname.get());
+  const FunctionFields& f = as_function(self)->f;
+  if (PyUnicode_Check(f.qualname.get()) && PyUnicode_EqualToUTF8(f.qualname.get(), "<lambda>")) {
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t position = 0;
+    // Identity tests only: nothing runs that could change the dict while it is walked.
+    while (PyDict_Next(f.globals.get(), &position, &key, &value)) {
+      if (value == self && PyUnicode_Check(key)) return Py_NewRef(key);
+    }
+  }
+  return Py_NewRef(f.qualname.get());
+}
+
+// __module__ is kept per function, while the type's own __module__ stays the string that
+// names where the type comes from (tools such as IPython read it off the type).
+bool is_module_attribute(PyObject* name) {
+  return PyUnicode_Check(name) && PyUnicode_GET_LENGTH(name) == 10 &&
+         PyUnicode_EqualToUTF8(name, "__module__");
+}
+
+PyObject* function_getattro(PyObject* self, PyObject* name) {
+  if (is_module_attribute(name)) {
+    const Ref& module = as_function(self)->f.module;
+    return Py_NewRef(module ? module.get() : Py_None);
+  }
+  return PyObject_GenericGetAttr(self, name);
+}
+
+int function_setattro(PyObject* self, PyObject* name, PyObject* value) {
+  if (is_module_attribute(name)) {
+    // Any object; deleting leaves None, as for a Python function.
+    as_function(self)->f.module = Ref::borrow(value);
+    return 0;
+  }
+  return PyObject_GenericSetAttr(self, name, value);
 }
 
 PyMethodDef function_methods[] = {
@@ -103,6 +129,8 @@ PyType_Slot function_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_getattro, reinterpret_cast<void*>(function_getattro)},
+    {Py_tp_setattro, reinterpret_cast<void*>(function_setattro)},
     {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
     {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
     {Py_tp_methods, function_methods},
@@ -154,7 +182,7 @@ PyTypeObject* create_function_type(PyObject* module) {
       Ref::steal(PyType_FromModuleAndSpec(module, &detail::function_type_spec, nullptr)).release());
 }
 
-Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
+Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults, const char* qualname) {
   using detail::FunctionObject;
   if (spec.params.size() > kMaxParams) raise(PyExc_SystemError, "too many parameters");
   auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
@@ -164,16 +192,18 @@ Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults) {
   Ref self = Ref::steal(type->tp_alloc(type, 0));
   FunctionObject* function = detail::as_function(self.get());
   new (&function->f) detail::FunctionFields{};
+  new (&function->monitoring) detail::MonitoringScope{};
   function->vectorcall = detail::function_vectorcall;
   function->spec = &spec;
   function->f.name = str(spec.name);
-  function->f.qualname = function->f.name;
+  function->f.qualname = qualname != nullptr ? str(qualname) : function->f.name;
   function->f.globals = Ref::borrow(PyModule_GetDict(module));
   function->f.module = getattr_optional(module, "__name__");
   function->f.doc = none();
   if (defaults && PyTuple_GET_SIZE(defaults.get()) != 0) function->f.defaults = std::move(defaults);
   function->f.annotations = detail::annotations_of(spec);
   function->f.builtins = detail::builtins_of(function->f.globals.get());
+  function->f.code = detail::make_code(spec, function->f.qualname.get());
   return self;
 }
 

@@ -1,5 +1,6 @@
 // The attributes of a native function, with the rules and error texts of CPython's
-// own function object; and __signature__, built from the current attributes.
+// own function object. There is no __signature__: inspect reads __code__, __defaults__,
+// __kwdefaults__, __annotations__ and __globals__ as it does for a Python function.
 #include "function_object.hpp"
 #include "orvane/rt/error.hpp"
 #include "orvane/rt/object.hpp"
@@ -59,14 +60,6 @@ int set_qualname(PyObject* self, PyObject* value, void*) {
   return set_string(fields(self).qualname, value, "__qualname__ must be set to a string object");
 }
 
-PyObject* get_module(PyObject* self, void*) {
-  return or_none(fields(self).module);
-}
-int set_module(PyObject* self, PyObject* value, void*) {
-  fields(self).module = Ref::borrow(value);
-  return 0;
-}
-
 PyObject* get_doc(PyObject* self, void*) {
   return or_none(fields(self).doc);
 }
@@ -124,64 +117,31 @@ int set_type_params(PyObject* self, PyObject* value, void*) {
   return 0;
 }
 
-// The signature that inspect reports for a Python function with the same
-// parameters, current defaults and current annotations.
-Ref build_signature(PyObject* self) {
-  FunctionObject* function = as_function(self);
-  const FunctionFields& f = function->f;
-  Ref inspect = import_module("inspect");
-  Ref parameter_type = getattr(inspect, "Parameter");
-  Ref empty = getattr(parameter_type, "empty");
-  Ref annotations = f.annotations ? f.annotations : new_dict();
-  Ref defaults = f.defaults ? f.defaults : tuple({});
-  Py_ssize_t positional = 0;
-  for (const Param& param : function->spec->params) {
-    if (param.kind == ParamKind::PositionalOrKeyword) ++positional;
+PyObject* get_code(PyObject* self, void*) {
+  return or_none(fields(self).code);
+}
+// A code object cannot stand in for the C++ body, so none is accepted; anything else is
+// refused with the text a Python function gives.
+int set_code(PyObject*, PyObject* value, void*) {
+  if (value == nullptr || !PyCode_Check(value)) {
+    PyErr_SetString(PyExc_TypeError, "__code__ must be set to a code object");
+  } else {
+    PyErr_SetString(PyExc_TypeError,
+                    "__code__ of a native function cannot be replaced: its body is C++ code");
   }
-  Py_ssize_t defcount = PyTuple_GET_SIZE(defaults.get());
-  Py_ssize_t first_default = positional - defcount;
-
-  Ref parameters = new_list();
-  Py_ssize_t index = 0;
-  for (const Param& param : function->spec->params) {
-    const char* kind_name = param.kind == ParamKind::PositionalOrKeyword ? "POSITIONAL_OR_KEYWORD"
-                            : param.kind == ParamKind::VarPositional     ? "VAR_POSITIONAL"
-                                                                         : "VAR_KEYWORD";
-    Ref default_value = empty;
-    if (param.kind == ParamKind::PositionalOrKeyword && index >= first_default) {
-      default_value = Ref::borrow(PyTuple_GET_ITEM(defaults.get(), index - first_default));
-    }
-    Ref annotation = dict_get(annotations, param.name, empty);
-    append(parameters, call(parameter_type, {str(param.name), getattr(parameter_type, kind_name)},
-                            {{"default", default_value}, {"annotation", annotation}}));
-    ++index;
-  }
-  Ref return_annotation =
-      dict_get(annotations, "return", getattr(getattr(inspect, "Signature"), "empty"));
-  return call(getattr(inspect, "Signature"), {parameters},
-              {{"return_annotation", return_annotation}});
+  return -1;
 }
 
-// An explicitly assigned __signature__ lives in the instance dict and wins.
-PyObject* get_signature(PyObject* self, void*) {
-  return boundary([&]() -> Ref {
-    Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
-    PyObject* assigned = nullptr;
-    if (PyDict_GetItemStringRef(dict.get(), "__signature__", &assigned) < 0) throw_error_set();
-    if (assigned != nullptr) return Ref::steal(assigned);
-    return build_signature(self);
-  });
+// No free variables: __closure__ reads None.
+PyObject* get_closure(PyObject*, void*) {
+  Py_RETURN_NONE;
 }
-int set_signature(PyObject* self, PyObject* value, void*) {
-  return boundary_status([&] {
-    Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
-    if (value != nullptr) {
-      set_key(dict, "__signature__", value);
-    } else if (PyDict_DelItemString(dict.get(), "__signature__") < 0) {
-      PyErr_SetString(PyExc_AttributeError, "__signature__");
-      throw_error_set();
-    }
-  });
+
+// __closure__, __globals__ and __builtins__ refuse writes and deletion as a Python
+// function's read-only members do.
+int set_readonly(PyObject*, PyObject*, void*) {
+  PyErr_SetString(PyExc_AttributeError, "readonly attribute");
+  return -1;
 }
 
 }  // namespace
@@ -189,16 +149,16 @@ int set_signature(PyObject* self, PyObject* value, void*) {
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
-    {"__module__", get_module, set_module, nullptr, nullptr},
     {"__doc__", get_doc, set_doc, nullptr, nullptr},
     {"__defaults__", get_defaults, set_defaults, nullptr, nullptr},
     {"__kwdefaults__", get_kwdefaults, set_kwdefaults, nullptr, nullptr},
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
-    {"__globals__", get_globals, nullptr, nullptr, nullptr},
-    {"__builtins__", get_builtins, nullptr, nullptr, nullptr},
+    {"__globals__", get_globals, set_readonly, nullptr, nullptr},
+    {"__builtins__", get_builtins, set_readonly, nullptr, nullptr},
     {"__type_params__", get_type_params, set_type_params, nullptr, nullptr},
-    {"__signature__", get_signature, set_signature, nullptr, nullptr},
+    {"__code__", get_code, set_code, nullptr, nullptr},
+    {"__closure__", get_closure, set_readonly, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -17,12 +17,22 @@ struct FunctionFields {
   Ref globals;
   Ref builtins;
   Ref type_params;  // tuple, or empty for ()
+  Ref code;         // the code object describing the parameters and the C++ source
+};
+
+// What sys.monitoring tools asked for, per event that a call fires, as the C monitoring
+// API keeps it for the code object it reports.
+enum MonitoredEvent { kStartEvent, kReturnEvent, kUnwindEvent, kMonitoredEvents };
+struct MonitoringScope {
+  PyMonitoringState states[kMonitoredEvents] = {};
+  uint64_t version = 0;
 };
 
 struct FunctionObject {
   PyObject_HEAD vectorcallfunc vectorcall;
   const FunctionSpec* spec;
   FunctionFields f;  // built in place after tp_alloc, destroyed in dealloc
+  MonitoringScope monitoring;
 };
 
 inline FunctionObject* as_function(PyObject* obj) noexcept {
@@ -43,6 +53,15 @@ void bind_arguments(FunctionObject* function, PyObject* const* args, Py_ssize_t 
 
 // The parameter name closest to `keyword` by CPython's own suggestion rule, or empty.
 Ref suggest_keyword(const FunctionSpec& spec, PyObject* keyword);
+
+// code.cpp: the code object of a function of `spec` named `qualname`: parameters,
+// flags, name and the C++ file and line of its definition.
+Ref make_code(const FunctionSpec& spec, PyObject* qualname);
+
+// call_scope.cpp: runs the body of a bound call as a Python frame would run: counted
+// against the recursion limit, reported to sys.monitoring tools, and with a traceback
+// entry for the function when an exception leaves it.
+PyObject* run_body(FunctionObject* function, PyObject* callable, BoundArgs& bound);
 
 extern PyGetSetDef function_getset[];
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <initializer_list>
+#include <source_location>
 #include <span>
 
 #include "orvane/rt/ref.hpp"
@@ -24,11 +25,15 @@ class Call;
 using Body = Ref (*)(Call& call);
 
 // The static description of a function. Anonymous functions use the name "<lambda>".
+// `where` is the place of the definition (its file relative to the project, as the build
+// strips the source folder from file names): the function's code object points there,
+// so tracebacks and profilers name the C++ source.
 struct FunctionSpec {
   const char* name;
   std::span<const Param> params;
   Body body;
   const char* return_annotation = nullptr;
+  std::source_location where = std::source_location::current();
 };
 
 inline constexpr std::size_t kMaxParams = 16;
@@ -60,8 +65,10 @@ class Call {
 };
 
 // Creates a function of `spec` whose globals are the namespace of `module` and whose
-// __module__ is the module's __name__. `defaults` is a tuple (or empty for none).
-Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults = {});
+// __module__ is the module's __name__. `defaults` is a tuple (or empty for none);
+// `qualname` replaces the name as __qualname__ (and co_qualname), e.g. "Class.method".
+Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults = {},
+                  const char* qualname = nullptr);
 
 // The native function type for `module` (stored in the module state).
 PyTypeObject* create_function_type(PyObject* module);

@@ -22,8 +22,8 @@ class ModuleBuilder {
   // the module does not bind is read from the built-ins ("range").
   void remember(const char* path);
   // A native function of this module.
-  Ref function(const FunctionSpec& spec, Ref defaults = {}) const {
-    return make_function(module_, spec, std::move(defaults));
+  Ref function(const FunctionSpec& spec, Ref defaults = {}, const char* qualname = nullptr) const {
+    return make_function(module_, spec, std::move(defaults), qualname);
   }
 
  private:

@@ -1,0 +1,146 @@
+// What the interpreter does around the body of a Python function, done for a native one:
+// the recursion limit, sys.monitoring events, and a traceback entry on the way out.
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "function_object.hpp"
+// After Python.h (included above): PyFrame_New.
+#include <frameobject.h>
+#include "orvane/rt/error.hpp"
+
+namespace orvane::rt::detail {
+namespace {
+
+// The C stack of the running thread: its lowest address and size (stacks grow down on
+// the platforms we build for). Found once per thread; each thread reads only its own.
+struct StackBounds {
+  const char* low = nullptr;
+  std::size_t size = 0;
+};
+
+StackBounds find_stack_bounds() noexcept {
+  StackBounds bounds;
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return bounds;
+  void* low = nullptr;
+  std::size_t size = 0;
+  if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+    bounds.low = static_cast<const char*>(low);
+    bounds.size = size;
+  }
+  pthread_attr_destroy(&attributes);
+  return bounds;
+}
+
+// True when less than a reserve of the thread's stack is left below the caller's frame:
+// what runs before the next native call (numpy, scipy, the interpreter, error handling)
+// then still fits. The reserve is an eighth of the stack, within 128 KiB to 1 MiB.
+[[gnu::noinline]] bool stack_nearly_exhausted() noexcept {
+  thread_local const StackBounds bounds = find_stack_bounds();
+  if (bounds.low == nullptr) return false;
+  const auto* here = static_cast<const char*>(__builtin_frame_address(0));
+  const std::size_t reserve =
+      std::clamp<std::size_t>(bounds.size / 8, std::size_t{128} << 10, std::size_t{1} << 20);
+  return here < bounds.low + reserve;
+}
+
+// A native call level counts against the interpreter's recursion limit exactly as a
+// Python frame does (sys.setrecursionlimit applies; Python frames in between count
+// too), and refuses to start when the C stack is nearly used up, so deep recursion
+// raises RecursionError instead of overflowing the stack.
+class RecursionScope {
+ public:
+  RecursionScope() noexcept : thread_(PyThreadState_Get()) {
+    if (thread_->py_recursion_remaining <= 0 || stack_nearly_exhausted()) {
+      PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded");
+      return;
+    }
+    --thread_->py_recursion_remaining;
+    entered_ = true;
+  }
+  ~RecursionScope() {
+    if (entered_) ++thread_->py_recursion_remaining;
+  }
+  RecursionScope(const RecursionScope&) = delete;
+  RecursionScope& operator=(const RecursionScope&) = delete;
+  bool entered() const noexcept { return entered_; }
+
+ private:
+  PyThreadState* thread_;
+  bool entered_ = false;
+};
+
+constexpr std::uint8_t kEventTypes[kMonitoredEvents] = {
+    PY_MONITORING_EVENT_PY_START, PY_MONITORING_EVENT_PY_RETURN, PY_MONITORING_EVENT_PY_UNWIND};
+
+// Sets the frame's locals to the bound arguments, so that a debugger or the traceback's
+// "Did you mean" hint sees them as in a Python frame.
+void set_locals(PyFrameObject* frame, const FunctionObject* function, const BoundArgs& bound) {
+  Ref locals = Ref::steal(PyFrame_GetLocals(frame));
+  std::size_t index = 0;
+  for (const Param& param : function->spec->params) {
+    PyObject* value = bound.slots[index++];
+    if (value == nullptr) continue;
+    Ref name = Ref::steal(PyUnicode_FromString(param.name));
+    if (PyObject_SetItem(locals.get(), name.get(), value) < 0) throw_error_set();
+  }
+}
+
+// Adds the function's entry to the traceback of the exception leaving it, as the
+// interpreter does for a Python frame the exception passes through.
+[[gnu::noinline]] void add_traceback_entry(FunctionObject* function, const BoundArgs& bound) {
+  PyObject* code = function->f.code.get();
+  if (code == nullptr || !PyCode_Check(code)) return;
+  Ref exc = Ref::steal_or_null(PyErr_GetRaisedException());
+  Ref frame = Ref::steal_or_null(reinterpret_cast<PyObject*>(
+      PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code),
+                  function->f.globals.get(), nullptr)));
+  if (frame) {
+    boundary_status(
+        [&] { set_locals(reinterpret_cast<PyFrameObject*>(frame.get()), function, bound); });
+  }
+  PyErr_Clear();  // locals that cannot be set leave the frame without them
+  PyErr_SetRaisedException(exc.release());
+  // On failure (no memory) the exception stays set, with that error chained to it.
+  if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.get()));
+}
+
+}  // namespace
+
+PyObject* run_body(FunctionObject* function, PyObject* callable, BoundArgs& bound) {
+  const RecursionScope recursion;
+  if (!recursion.entered()) return nullptr;
+  MonitoringScope& monitoring = function->monitoring;
+  // Cheap while no tool listens: one comparison with the interpreter's event version.
+  PyMonitoring_EnterScope(monitoring.states, &monitoring.version, kEventTypes, kMonitoredEvents);
+  PyObject* code = function->f.code.get();
+  Ref result;
+  if (code == nullptr ||
+      PyMonitoring_FirePyStartEvent(&monitoring.states[kStartEvent], code, 0) == 0) {
+    result = Ref::steal_or_null(boundary([&]() -> Ref {
+      Call call(callable, bound.slots);
+      Ref value = function->spec->body(call);
+      if (!value) raise(PyExc_SystemError, "native function returned no result");
+      return value;
+    }));
+    if (result && code != nullptr &&
+        PyMonitoring_FirePyReturnEvent(&monitoring.states[kReturnEvent], code, 0, result.get()) <
+            0) {
+      result.reset();
+    }
+  }
+  if (!result) {
+    add_traceback_entry(function, bound);
+    if (code != nullptr) {
+      // The unwind event keeps the exception set; a tool's own error replaces it.
+      PyMonitoring_FirePyUnwindEvent(&monitoring.states[kUnwindEvent], code, 0);
+    }
+  }
+  PyMonitoring_ExitScope();
+  return result.release();
+}
+
+}  // namespace orvane::rt::detail
