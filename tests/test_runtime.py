@@ -7,19 +7,26 @@ interpreter itself rather than from strings typed here.
 
 import builtins
 import copy
+import cProfile
 import dataclasses
 import functools
 import gc
 import inspect
+import json
 import pickle
+import profile
+import pstats
 import re
+import subprocess
 import sys
+import traceback
 import weakref
 
 import numpy as np
 import pytest
 
 from orvane.basic import _runtime_probe as probe
+from orvane.basic import medical
 
 TWIN_SOURCES = {
     "mixed": "def mixed(x: 'np.ndarray', y, z: 'int' = 3, *args, **kwargs) -> 'tuple':\n"
@@ -138,15 +145,54 @@ def test_attribute_values_match_a_python_function():
         ("__annotations__", ("a",)),
         ("__dict__", []),
         ("__type_params__", [1]),
+        ("__code__", "text"),
+        ("__globals__", {}),
+        ("__builtins__", {}),
+        ("__closure__", ()),
     ],
 )
 def test_invalid_attribute_values_fail_like_python(attribute, value):
     expected = outcome(setattr, twin("mixed"), attribute, value)
-    assert expected[0] is TypeError
+    assert expected[0] in (TypeError, AttributeError)
     assert outcome(setattr, probe.mixed, attribute, value) == expected
 
 
-@pytest.mark.parametrize("attribute", ["__name__", "__qualname__", "__dict__", "__type_params__"])
+def test_a_code_object_cannot_replace_the_cpp_body():
+    with pytest.raises(TypeError, match="cannot be replaced: its body is C"):
+        probe.mixed.__code__ = twin("mixed").__code__
+    assert probe.mixed(1, 2) == (1, 2, 3, (), {})
+
+
+@pytest.mark.parametrize("name", list(TWIN_SOURCES))
+def test_code_object_describes_the_parameters_like_the_twins(name):
+    native, python = getattr(probe, name), twin(name)
+    for field in ("co_name", "co_qualname", "co_varnames", "co_argcount", "co_posonlyargcount",
+                  "co_kwonlyargcount", "co_flags"):  # fmt: skip
+        assert getattr(native.__code__, field) == getattr(python.__code__, field), field
+    assert native.__code__.co_filename == "src/native/probe/probe.cpp"
+    assert native.__code__.co_firstlineno > 1
+    assert native.__closure__ is python.__closure__ is None
+    # No __signature__: inspect takes the path of a Python function.
+    assert not hasattr(native, "__signature__") and not hasattr(python, "__signature__")
+
+
+def test_inspect_evaluates_and_subclasses_signatures_as_for_the_twin():
+    names = {"np": np, "tuple": tuple, "int": int}
+    native, python = probe.mixed, twin("mixed")
+    evaluated = inspect.signature(native, eval_str=True, globals=names)
+    assert evaluated == inspect.signature(python, eval_str=True, globals=names)
+    assert evaluated.parameters["x"].annotation is np.ndarray
+
+    class Described(inspect.Signature):
+        pass
+
+    assert type(Described.from_callable(native)) is Described
+
+
+@pytest.mark.parametrize(
+    "attribute", ["__name__", "__qualname__", "__dict__", "__type_params__", "__code__",
+                  "__globals__", "__closure__"],
+)  # fmt: skip
 def test_deleting_required_attributes_fails_like_python(attribute):
     assert outcome(delattr, probe.mixed, attribute) == outcome(delattr, twin("mixed"), attribute)
 
@@ -189,6 +235,7 @@ def test_deleted_optional_attributes_read_like_python():
 
 
 def test_signature_equals_that_of_the_python_twin(monkeypatch):
+    """Read by inspect from __code__, __defaults__ and __annotations__, as for the twin."""
     for name in TWIN_SOURCES:
         assert inspect.signature(getattr(probe, name)) == inspect.signature(twin(name))
     monkeypatch.setattr(probe.mixed, "__defaults__", (7, 8))
@@ -350,3 +397,189 @@ def test_each_module_exports_only_its_entry_point():
         ).stdout
         symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
         assert symbols == [f"PyInit_{library.name.split('.')[0]}"]
+
+
+# ------------------------------------------------------------------ tracebacks
+
+
+def entries(exc):
+    return [(entry.filename, entry.name) for entry in traceback.extract_tb(exc.__traceback__)]
+
+
+def test_an_error_leaving_a_native_function_adds_its_traceback_entry():
+    with pytest.raises(ValueError) as info:
+        probe.fail("python")
+    assert entries(info.value)[-1] == ("src/native/probe/probe.cpp", "fail")
+    # numpy's error inside _minimum_dis (no shell points): the function stands between.
+    with pytest.raises(ValueError) as info:
+        medical._minimum_dis(np.zeros((4, 4), bool), np.ones((4, 4), bool), [1.0, 1.0])
+    names = [name for _, name in entries(info.value)]
+    assert names[1] == "_minimum_dis" and "vstack" in names[2:]
+    # A binding error is raised before the function runs, as for the twin: no entry.
+    for func in (probe.mixed, twin("mixed")):
+        with pytest.raises(TypeError) as info:
+            func()
+        assert len(entries(info.value)) == 1
+
+
+def test_name_errors_carry_the_interpreters_hint():
+    namespace = {}
+    exec("def lookup(name):\n    return pritn", namespace)
+    hints = []
+    for func in (probe.lookup, namespace["lookup"]):
+        with pytest.raises(NameError) as info:
+            func("pritn")
+        hints.append(traceback.format_exception(info.value)[-1])
+    assert hints[0] == hints[1]
+    assert hints[0] == "NameError: name 'pritn' is not defined. Did you mean: 'print'?\n"
+
+
+# ------------------------------------------------------------------ recursion
+
+RECURSION = """
+import json, sys, threading
+import numpy as np
+from scipy import ndimage
+from orvane.basic import medical, trialgrid
+from orvane.basic.functions import FuncTools
+
+def shell_through_itself():
+    medical.binary_erosion = medical._to_shell
+    try:
+        medical._to_shell(np.ones((3, 3), bool))
+    except RecursionError as exc:
+        return type(exc).__name__
+    finally:
+        medical.binary_erosion = ndimage.binary_erosion
+
+@FuncTools.attach_attr(orvane_func=True)
+def nested(data):
+    return trialgrid.traversal_on_params(data=nested, params_pool={"data": [data]},
+                                         concise_result=False)
+
+def grid_through_itself():
+    import contextlib, io
+    with contextlib.redirect_stdout(io.StringIO()):
+        table = nested(1)
+    while table["comment"][0] == 0:  # down to the innermost trial
+        table = table["result"][0]
+    return table["comment"][0].split("(")[0]
+
+def both():
+    return [shell_through_itself(), grid_through_itself()]
+
+def in_thread(func):
+    out = []
+    thread = threading.Thread(target=lambda: out.append(func()))
+    thread.start()
+    thread.join()
+    return out[0]
+
+# How deep a recursion through a Python function in between gets: native, then twin.
+def depths(limit):
+    sys.setrecursionlimit(limit)
+    depth = [0]
+    def counting(array):
+        depth[0] += 1
+        return medical._to_shell(array)
+    def twin_counting(array):
+        depth[0] += 1
+        return twin_shell(array)
+    def twin_shell(x, tol=1):
+        _x = x.copy()
+        for _ in range(tol):
+            _x = twin_counting(_x)
+        return (x.astype(int) - _x.astype(int)).astype(bool)
+    found = []
+    medical.binary_erosion = counting
+    for shell in (medical._to_shell, twin_shell):
+        depth[0] = 0
+        try:
+            shell(np.ones((3, 3), bool))
+        except RecursionError:
+            found.append(depth[0])
+    medical.binary_erosion = ndimage.binary_erosion
+    sys.setrecursionlimit(1000)
+    return found
+
+results = {"main": both()}
+sys.setrecursionlimit(10**6)  # only the C stack stops it
+results["main, no limit"] = both()
+sys.setrecursionlimit(1000)
+threading.stack_size(4 * 2**20)
+results["4 MiB thread"] = in_thread(both)
+sys.setrecursionlimit(10**6)
+results["4 MiB thread, no limit"] = in_thread(both)
+sys.setrecursionlimit(1000)
+results["depths"] = [depths(120), depths(400)]
+results["still usable"] = int(medical._to_shell(np.ones((3, 3), bool)).sum())
+print(json.dumps(results))
+"""
+
+
+def test_recursion_raises_recursion_error_instead_of_crashing():
+    """Through rebound module names and through Python code in between, on the main
+    thread and in a thread with a 4 MiB stack, with the recursion limit or without one:
+    RecursionError, and the interpreter goes on. A native level counts as a Python frame
+    does, so a recursion gets exactly as deep as its Python twin."""
+    child = subprocess.run(
+        [sys.executable, "-c", RECURSION], capture_output=True, text=True, timeout=600
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
+    results = json.loads(child.stdout.splitlines()[-1])
+    for case in ("main", "main, no limit", "4 MiB thread", "4 MiB thread, no limit"):
+        assert results[case] == ["RecursionError", "RecursionError"], case
+    (native_low, twin_low), (native_high, twin_high) = results["depths"]
+    assert native_low == twin_low and native_high == twin_high and native_low < native_high
+    assert results["still usable"] == 8
+
+
+# ------------------------------------------------------------------ profilers and monitoring
+
+
+def test_profilers_and_monitoring_tools_see_native_calls():
+    profiler = cProfile.Profile()
+    profiler.runcall(lambda: [probe.mixed(1, 2) for _ in range(3)])
+    rows = {key: value for key, value in pstats.Stats(profiler).stats.items()
+            if key[0] == "src/native/probe/probe.cpp"}  # fmt: skip
+    assert [(key[2], calls) for key, (_, calls, *_) in rows.items()] == [("mixed", 3)]
+
+    events = []
+    monitoring, tool = sys.monitoring, 4
+    kinds = monitoring.events
+    monitoring.use_tool_id(tool, "test")
+    try:
+        for kind, name in ((kinds.PY_START, "start"), (kinds.PY_RETURN, "return"),
+                           (kinds.PY_UNWIND, "unwind")):  # fmt: skip
+            monitoring.register_callback(
+                tool, kind, lambda code, offset, *arg, name=name: events.append((name, code, *arg))
+            )
+        monitoring.set_events(tool, kinds.PY_START | kinds.PY_RETURN | kinds.PY_UNWIND)
+        result = probe.mixed(1, 2)
+        with pytest.raises(ValueError) as info:
+            probe.fail("python")
+    finally:
+        monitoring.set_events(tool, 0)
+        monitoring.free_tool_id(tool)
+    codes = (probe.mixed.__code__, probe.fail.__code__)
+    assert [event for event in events if event[1] in codes] == [
+        ("start", codes[0]), ("return", codes[0], result), ("start", codes[1]),
+        ("unwind", codes[1], info.value)]  # fmt: skip
+
+
+def test_a_profile_function_sees_native_calls_as_calls_of_built_ins():
+    """sys.setprofile's handlers report the innermost Python frame; a native function has
+    none, so it is reported as a built-in function is: c_call and c_return (or
+    c_exception) on the caller's frame, which keeps the pure-Python profiler's books."""
+    seen = []
+    natives = (probe.mixed, probe.fail)
+    sys.setprofile(lambda frame, event, arg: seen.append((event, arg)) if arg in natives else None)
+    try:
+        probe.mixed(1, 2)
+        with pytest.raises(ValueError):
+            probe.fail("python")
+    finally:
+        sys.setprofile(None)
+    assert seen == [("c_call", probe.mixed), ("c_return", probe.mixed),
+                    ("c_call", probe.fail), ("c_exception", probe.fail)]  # fmt: skip
+    profile.Profile().runcall(lambda: [probe.mixed(1, 2) for _ in range(3)])

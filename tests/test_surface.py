@@ -177,6 +177,8 @@ def test_signature_works_and_matches_the_stub(name, attr, func):
 
 @pytest.mark.parametrize("func", ALL_FUNCTIONS)
 def test_help_renders_every_function(func):
+    # The type's own __module__ is a string, which pretty printers (IPython's) read.
+    assert f"{type(func).__module__}.{type(func).__qualname__}" == "orvane.native_function"
     text = pydoc.render_doc(func, renderer=pydoc.plaintext)
     assert f"in module {func.__module__}" in text
     if func.__name__ != "<lambda>":  # pydoc prints a lambda's parameters bare

@@ -1,5 +1,6 @@
 """Tests of the trial runner: namespace, grid traversal, diagnosis and experiment pipelines."""
 
+import builtins
 import gc
 import itertools
 import os
@@ -351,8 +352,17 @@ def test_keyboard_interrupt_prints_its_separator_and_propagates(capsys):
 
 
 def test_module_names_are_looked_up_at_each_call(monkeypatch):
-    lines, checks = [], []
-    monkeypatch.setattr(trialgrid, "print", lambda *a: lines.append(a), raising=False)
+    """Module names, and the built-ins a body reads (print, enumerate, id, str), are read
+    from the module namespace, then the built-ins, at each call."""
+    lines, checks, ids = [], [], []
+    rebound = {
+        "print": lambda *a: lines.append(a),
+        "enumerate": lambda it: builtins.enumerate(it, 10),
+        "id": lambda obj: ids.append(obj) or builtins.id(obj),
+        "str": lambda obj: f"<{obj}>",
+    }
+    for name, value in rebound.items():
+        monkeypatch.setattr(trialgrid, name, value, raising=False)
     monkeypatch.setattr(trialgrid, "assert_orvane_raiser", lambda ok, exc: checks.append((ok, exc)))
     monkeypatch.setattr(trialgrid, "pd", SimpleNamespace(DataFrame=dict, concat=lambda f, axis: f))
     fixed, args = trialgrid.traversal_on_params(
@@ -361,7 +371,8 @@ def test_module_names_are_looked_up_at_each_call(monkeypatch):
     assert [(ok, type(e), str(e)) for ok, e in checks] == [
         (False, TypeError, "object in entry must be a orvane function")]  # fmt: skip
     assert lines == [(RULE, i, "iteration of trials ends", RULE) for i in (0, 1)]
-    assert (fixed["result"], args) == (["2", "3"], {"data": ["data_0", "data_1"]})
+    assert (fixed["result"], args) == (["2", "3"], {"data": ["data_<10>", "data_<11>"]})
+    assert ids == [1, 2, 1, 2]  # numbering the candidates, then labelling the rows
 
 
 @pytest.fixture
@@ -378,6 +389,13 @@ def test_diagnosis_reports_failed_trials_in_order(capsys, monkeypatch, report_ta
         "due to ValueError('p=2')"
         for n, d in ((2, 0), (4, 1))
     ]
+    monkeypatch.setattr(trialgrid, "format", lambda v: f"[{v}]", raising=False)
+    monkeypatch.setattr(trialgrid, "str", lambda v: f"<{v}>", raising=False)
+    trialgrid.diagnosing_tests(data=report_table)
+    assert printed(capsys)[0] == (
+        "the No.[2] case failed on [data_0], with arguments of (p=<2>, mode=<reflect>), "
+        "due to [ValueError('p=2')]")  # fmt: skip
+    monkeypatch.undo()
     quiet = trialgrid.diagnosing_tests(data=report_table, **{"~verbosity": False})
     assert quiet == [True, False, True, False] and printed(capsys) == []
     seen = []

@@ -17,7 +17,7 @@ bool starts_with_arg_prefix(Handle name) {
 // "k1=v1, k2=v2" from the fields named "arg: k". The fields are walked with a dict
 // iterator, as a Python loop over fields.items() would: a `str` that changes the dict
 // raises the interpreter's RuntimeError instead of reading freed entries.
-Ref argument_list(Handle fields) {
+Ref argument_list(const rt::Call& call, Handle fields) {
   Ref entries = rt::new_list();
   Ref equals_sign = rt::str("=");
   Ref items = rt::iter(rt::call_method(fields, "items"));
@@ -26,9 +26,16 @@ Ref argument_list(Handle fields) {
     if (!starts_with_arg_prefix(name)) continue;
     Ref short_name = Ref::steal(PyUnicode_Substring(name.get(), 5, PY_SSIZE_T_MAX));
     Ref head = rt::add(short_name, equals_sign);
-    rt::append(entries, rt::add(head, rt::to_str(value)));
+    Ref to_str = call.global("str");
+    rt::append(entries, rt::add(head, rt::call(to_str, {value})));
   }
   return Ref::steal(PyUnicode_Join(rt::str(", ").get(), entries.get()));
+}
+
+// format(fields.get(name)), with the built-in read as a Python body reads it.
+Ref formatted_field(const rt::Call& call, Handle fields, const char* name) {
+  Ref format = call.global("format");
+  return rt::call(format, {rt::dict_get(fields, name, Py_None)});
 }
 
 Ref prompt_body(rt::Call& call) {
@@ -44,16 +51,16 @@ Ref prompt_body(rt::Call& call) {
       if (rt::equals(name, result_key) || rt::equals(name, cost_key)) continue;
       rt::setitem(fields, name, value);
     }
-    Ref arguments = argument_list(fields);
+    Ref arguments = argument_list(call, fields);
     Ref pieces = rt::list({
         rt::str("the No."),
-        rt::format(rt::dict_get(fields, "trial No.", Py_None)),
+        formatted_field(call, fields, "trial No."),
         rt::str(" case failed on "),
-        rt::format(rt::dict_get(fields, "data", Py_None)),
+        formatted_field(call, fields, "data"),
         rt::str(", with arguments of ("),
         arguments,
         rt::str("), due to "),
-        rt::format(rt::dict_get(fields, "comment", Py_None)),
+        formatted_field(call, fields, "comment"),
     });
     Ref line = Ref::steal(PyUnicode_Join(rt::str("").get(), pieces.get()));
     rt::call(call.global("print"), {line});

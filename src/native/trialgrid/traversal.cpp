@@ -69,14 +69,18 @@ Grid build_grid(const rt::Call& call, Handle pool, Handle scope_in_builtin) {
   return grid;
 }
 
-// id of each candidate of the pool's "data" entry -> its position (the last one wins).
-Ref number_data(Handle pool) {
+// id of each candidate of the pool's "data" entry -> its position (the last one wins):
+// `for position, candidate in enumerate(pool.get("data"))`, with the built-ins read as a
+// Python body reads them.
+Ref number_data(const rt::Call& call, Handle pool) {
   Ref numbering = rt::new_dict();
-  Ref candidates = rt::iter(rt::call_method(pool, "get", {rt::str("data")}));
-  long long position = 0;
-  while (Ref candidate = rt::next(candidates)) {
-    rt::setitem(numbering, Ref::steal(PyLong_FromVoidPtr(candidate.get())),
-                rt::integer(position++));
+  Ref enumerate = call.global("enumerate");
+  Ref candidates = rt::call_method(pool, "get", {rt::str("data")});
+  Ref pairs = rt::iter(rt::call(enumerate, {candidates}));
+  while (Ref pair = rt::next(pairs)) {
+    auto [position, candidate] = rt::unpack<2>(pair);
+    Ref id = call.global("id");
+    rt::setitem(numbering, rt::call(id, {candidate}), position);
   }
   return numbering;
 }
@@ -114,9 +118,12 @@ void record_row(const rt::Call& call, Table& table, Py_ssize_t index, Handle tri
     if (!key) break;
     Ref value = rt::getitem(trial, key);
     if (rt::equals(key, data_key)) {
-      Ref id = Ref::steal(PyLong_FromVoidPtr(value.get()));
-      Ref position = rt::call_method(numbering, "get", {id});
-      value = rt::add(rt::str("data_"), rt::to_str(position));
+      // "data_" + str(numbering.get(id(value)))
+      Ref to_str = call.global("str");
+      Ref get = rt::getattr(numbering, "get");
+      Ref id = call.global("id");
+      Ref position = rt::call(get, {rt::call(id, {value})});
+      value = rt::add(rt::str("data_"), rt::call(to_str, {position}));
     }
     column.push_back(std::move(value));
   }
@@ -177,7 +184,7 @@ Ref traversal_body(rt::Call& call) {
   rt::call(call.global("assert_orvane_raiser"), {rt::boolean(accepted), error});
 
   const Grid grid = build_grid(call, pool, scope_in_builtin);
-  Ref numbering = number_data(pool);
+  Ref numbering = number_data(call, pool);
 
   Table table;
   for (std::size_t index = 0; index < grid.trials.size(); ++index) {

@@ -53,8 +53,12 @@ StackBounds find_stack_bounds() noexcept {
 // raises RecursionError instead of overflowing the stack.
 class RecursionScope {
  public:
-  RecursionScope() noexcept : thread_(PyThreadState_Get()) {
-    if (thread_->py_recursion_remaining <= 0 || stack_nearly_exhausted()) {
+  explicit RecursionScope(PyThreadState* thread) noexcept : thread_(thread) {
+    // Only deep calls look at the stack: a stack is used up only by deep recursion,
+    // and every native level of it counts here.
+    constexpr int kShallow = 32;
+    const bool deep = thread->py_recursion_limit - thread->py_recursion_remaining >= kShallow;
+    if (thread->py_recursion_remaining <= 0 || (deep && stack_nearly_exhausted())) {
       PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded");
       return;
     }
@@ -75,6 +79,40 @@ class RecursionScope {
 
 constexpr std::uint8_t kEventTypes[kMonitoredEvents] = {
     PY_MONITORING_EVENT_PY_START, PY_MONITORING_EVENT_PY_RETURN, PY_MONITORING_EVENT_PY_UNWIND};
+
+// sys.setprofile and sys.settrace run on sys.monitoring as its tools 6 and 7. Their
+// handlers report the innermost Python frame, which for a native function is its
+// caller's: a 'call' and 'return' of the caller that never happened (the pure-Python
+// `profile` module fails on them, debuggers stop in the wrong place). They are left out
+// of the function's events; a profile function is told of the call as of a built-in
+// function's instead, below.
+constexpr std::uint8_t kLegacyTools = (1u << 6) | (1u << 7);
+
+void enter_monitoring_scope(MonitoringScope& monitoring) {
+  // Cheap while no tool listens: one comparison with the interpreter's event version.
+  const std::uint64_t before = monitoring.version;
+  PyMonitoring_EnterScope(monitoring.states, &monitoring.version, kEventTypes, kMonitoredEvents);
+  if (monitoring.version != before) {
+    for (PyMonitoringState& state : monitoring.states) state.active &= ~kLegacyTools;
+  }
+}
+
+// Calls the profile function set by sys.setprofile (if any, and not from inside one) with
+// `what` (PyTrace_C_CALL, _C_RETURN or _C_EXCEPTION), the caller's frame and the function,
+// as the interpreter does around a call of a built-in function. False when it raised.
+bool tell_profile_function(PyThreadState* thread, PyObject* callable, int what) {
+  if (thread->c_profilefunc == nullptr || thread->tracing != 0) return true;
+  PyFrameObject* frame = PyEval_GetFrame();  // borrowed
+  if (frame == nullptr) return true;
+  Ref pending = Ref::steal_or_null(PyErr_GetRaisedException());
+  Ref frame_ref = Ref::borrow(reinterpret_cast<PyObject*>(frame));
+  ++thread->tracing;
+  const int status = thread->c_profilefunc(thread->c_profileobj, frame, what, callable);
+  --thread->tracing;
+  if (status != 0) return false;  // its error replaces the pending one, as in CPython
+  if (pending) PyErr_SetRaisedException(pending.release());
+  return true;
+}
 
 // Sets the frame's locals to the bound arguments, so that a debugger or the traceback's
 // "Did you mean" hint sees them as in a Python frame.
@@ -111,11 +149,12 @@ void set_locals(PyFrameObject* frame, const FunctionObject* function, const Boun
 }  // namespace
 
 PyObject* run_body(FunctionObject* function, PyObject* callable, BoundArgs& bound) {
-  const RecursionScope recursion;
+  PyThreadState* thread = PyThreadState_Get();
+  const RecursionScope recursion(thread);
   if (!recursion.entered()) return nullptr;
+  if (!tell_profile_function(thread, callable, PyTrace_C_CALL)) return nullptr;
   MonitoringScope& monitoring = function->monitoring;
-  // Cheap while no tool listens: one comparison with the interpreter's event version.
-  PyMonitoring_EnterScope(monitoring.states, &monitoring.version, kEventTypes, kMonitoredEvents);
+  enter_monitoring_scope(monitoring);
   PyObject* code = function->f.code.get();
   Ref result;
   if (code == nullptr ||
@@ -140,6 +179,9 @@ PyObject* run_body(FunctionObject* function, PyObject* callable, BoundArgs& boun
     }
   }
   PyMonitoring_ExitScope();
+  if (!tell_profile_function(thread, callable, result ? PyTrace_C_RETURN : PyTrace_C_EXCEPTION)) {
+    result.reset();
+  }
   return result.release();
 }
 

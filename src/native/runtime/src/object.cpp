@@ -93,12 +93,6 @@ bool equals(Handle a, Handle b) {
 Ref repr(Handle obj) {
   return Ref::steal(PyObject_Repr(obj.get()));
 }
-Ref to_str(Handle obj) {
-  return Ref::steal(PyObject_Str(obj.get()));
-}
-Ref format(Handle obj) {
-  return Ref::steal(PyObject_Format(obj.get(), nullptr));
-}
 Ref add(Handle a, Handle b) {
   return Ref::steal(PyNumber_Add(a.get(), b.get()));
 }

@@ -40,8 +40,6 @@ void append(Handle list, Handle item);
 bool truthy(Handle obj);
 bool equals(Handle a, Handle b);  // a == b, then the truth of the result
 Ref repr(Handle obj);
-Ref to_str(Handle obj);
-Ref format(Handle obj);  // format(obj, "")
 Ref add(Handle a, Handle b);
 Ref multiply(Handle a, Handle b);              // a * b
 bool contains(Handle container, Handle item);  // item in container
