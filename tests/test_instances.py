@@ -1,8 +1,10 @@
 """orvane.basic.instances over real HTTPS: a loopback server with a test CA serves misc/,
 and `instances.connect` is rebound to fetch the base location's URLs from it."""
 
+import functools
 import inspect
 import io
+import sys
 import typing
 import warnings
 
@@ -291,16 +293,24 @@ def test_names_are_looked_up_at_each_call(monkeypatch):
 # The byte route must give what np.array(getdata()) gives, and only run while np, byte,
 # img_open and as_gray are the objects bound at import.
 @pytest.fixture
-def getdata_calls(monkeypatch):
+def getdata_calls():
+    """The modes of the images whose getdata() runs, watched without patching it (a
+    patched getdata is itself a reason for the plain route)."""
     calls = []
-    original = PIL.Image.Image.getdata
+    code = PIL.Image.Image.getdata.__code__
 
-    def getdata(self, *args, **kwargs):
-        calls.append(self.mode)
-        return original(self, *args, **kwargs)
+    def watch(frame, event, arg):
+        if event == "call" and frame.f_code is code:
+            calls.append(frame.f_locals["self"].mode)
 
-    monkeypatch.setattr(PIL.Image.Image, "getdata", getdata)
-    return calls
+    sys.setprofile(watch)
+    yield calls
+    sys.setprofile(None)
+
+
+def wraps(method):
+    """An equal method that is not the import-time one."""
+    return functools.wraps(method)(lambda self, *args, **kwargs: method(self, *args, **kwargs))
 
 
 class NumpyProxy:
@@ -336,8 +346,10 @@ def test_byte_route_gives_the_plain_array(downloads, getdata_calls):
         lambda patch: patch.setattr(instances, "byte", lambda data: io.BytesIO(data)),
         lambda patch: patch.setattr(instances, "img_open", lambda f: PIL.Image.open(f)),
         lambda patch: patch.setattr(instances, "as_gray", lambda i: PIL.ImageOps.grayscale(i)),
+        lambda patch: patch.setattr(np, "array", functools.partial(np.array)),
+        lambda patch: patch.setattr(PIL.Image.Image, "getdata", wraps(PIL.Image.Image.getdata)),
     ],
-    ids=["np", "byte", "img_open", "as_gray"],
+    ids=["np", "byte", "img_open", "as_gray", "numpy.array", "Image.getdata"],
 )
 def test_changed_bindings_take_the_plain_route(downloads, getdata_calls, monkeypatch, change):
     fast = instances.cat()

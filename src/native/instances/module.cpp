@@ -24,6 +24,14 @@ void exec_instances(rt::ModuleBuilder& m) {
   m.bind("byte", import_from(import, "io", "BytesIO"));
   m.bind("img_open", import_from(import, "PIL.Image", "open"));
   m.bind("as_gray", import_from(import, "PIL.ImageOps", "grayscale"));
+  // What the byte route of the pixel array stands in for and calls (nothing is bound).
+  for (const char* path : {"np.array", "np.frombuffer", "np.uint8", "np.int_"}) m.remember(path);
+  Ref image_type = rt::from_import("PIL.Image", "Image");
+  m.remember("PIL.Image.Image", image_type);
+  m.remember("PIL.Image.Image.getdata",
+             rt::type_attribute(reinterpret_cast<PyTypeObject*>(image_type.get()), "getdata"));
+  m.remember("PIL.Image.Image.tobytes",
+             rt::type_attribute(reinterpret_cast<PyTypeObject*>(image_type.get()), "tobytes"));
 
   m.bind("_url_img", m.function(url_img, rt::tuple({rt::str("C"), Py_False})));
   m.bind("_as_boolean", m.function(as_boolean));

@@ -1,8 +1,8 @@
 // The pixel sequence of a grayscale image as a numpy array, by two routes that give the
 // same array: np.array over getdata() (one Python int per pixel), and a native route
-// over the image's raw bytes, taken only while the module's bindings are the ones made
-// at import, so that a caller who rebinds np, byte, img_open or as_gray gets exactly
-// the calls that the plain route makes.
+// over the image's raw bytes, taken only while the module's bindings, numpy.array and
+// PIL's Image class with its getdata and tobytes are the ones seen at import, so that a
+// caller who rebinds or patches any of them gets exactly the calls the plain route makes.
 #include "instances.hpp"
 
 namespace orvane::instances {
@@ -21,18 +21,29 @@ bool has_byte_pixels(Handle gray) {
 
 // tobytes() holds the pixels row by row from the top, as getdata() yields them; the
 // copy into numpy's default integer type gives the dtype that np.array chooses for ints.
-Ref byte_route(Handle np, Handle gray) {
-  Ref raw = rt::call_method(gray, "tobytes");
-  Ref view = rt::call(rt::getattr(np, "frombuffer"), {raw}, {{"dtype", rt::getattr(np, "uint8")}});
-  return rt::call_method(view, "astype", {rt::getattr(np, "int_")});
+// Everything called is the import-time object.
+Ref byte_route(const rt::Call& call, Handle gray) {
+  Ref raw = rt::call(call.imported("PIL.Image.Image.tobytes"), {gray});
+  Ref view =
+      rt::call(call.imported("np.frombuffer"), {raw}, {{"dtype", call.imported("np.uint8")}});
+  return rt::call_method(view, "astype", {call.imported("np.int_")});
+}
+
+bool originals_in_place(const rt::Call& call, Handle gray) {
+  if (!call.bound_at_import({"np", "byte", "img_open", "as_gray", "np.array"})) return false;
+  Ref image_type = call.imported("PIL.Image.Image");
+  if (reinterpret_cast<PyObject*>(Py_TYPE(gray.get())) != image_type.get()) return false;
+  auto* type = reinterpret_cast<PyTypeObject*>(image_type.get());
+  return rt::type_attribute(type, "getdata").get() ==
+             call.imported("PIL.Image.Image.getdata").get() &&
+         rt::type_attribute(type, "tobytes").get() ==
+             call.imported("PIL.Image.Image.tobytes").get();
 }
 
 }  // namespace
 
 Ref pixel_array(const rt::Call& call, Handle gray) {
-  if (call.bound_at_import({"np", "byte", "img_open", "as_gray"}) && has_byte_pixels(gray)) {
-    return byte_route(call.global("np"), gray);
-  }
+  if (originals_in_place(call, gray) && has_byte_pixels(gray)) return byte_route(call, gray);
   Ref data = rt::call_method(gray, "getdata");
   return rt::call(rt::getattr(call.global("np"), "array"), {data});
 }

@@ -48,6 +48,11 @@ void ModuleBuilder::remember(const char* path) {
   }
 }
 
+void ModuleBuilder::remember(const char* key, Handle value) {
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module_));
+  if (PyDict_SetItemString(state->import_bindings, key, value.get()) < 0) throw_error_set();
+}
+
 int run_module_exec(PyObject* module, ExecBody body) noexcept {
   return boundary_status([&] {
     auto* state = static_cast<ModuleState*>(PyModule_GetState(module));

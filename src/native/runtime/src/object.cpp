@@ -47,6 +47,19 @@ void setattr(Handle obj, const char* name, Handle value) {
   if (PyObject_SetAttrString(obj.get(), name, value.get()) < 0) throw_error_set();
 }
 
+Ref type_attribute(PyTypeObject* type, const char* name) {
+  Ref mro = Ref::borrow(type->tp_mro);
+  if (!mro || !PyTuple_Check(mro.get())) return {};
+  for (Py_ssize_t index = 0; index < PyTuple_GET_SIZE(mro.get()); ++index) {
+    auto* base = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), index));
+    Ref dict = Ref::steal(PyType_GetDict(base));
+    PyObject* found = nullptr;
+    if (PyDict_GetItemStringRef(dict.get(), name, &found) < 0) throw_error_set();
+    if (found != nullptr) return Ref::steal(found);
+  }
+  return {};
+}
+
 Ref getitem(Handle obj, Handle key) {
   return Ref::steal(PyObject_GetItem(obj.get(), key.get()));
 }

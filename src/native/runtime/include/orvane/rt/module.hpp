@@ -21,6 +21,9 @@ class ModuleBuilder {
   // now, without binding anything, for Call::bound_at_import and Call::imported. A name
   // the module does not bind is read from the built-ins ("range").
   void remember(const char* path);
+  // Records `value` under `key` (e.g. a class a fast path relies on that no module name
+  // leads to), for Call::imported.
+  void remember(const char* key, Handle value);
   // A native function of this module.
   Ref function(const FunctionSpec& spec, Ref defaults = {}, const char* qualname = nullptr) const {
     return make_function(module_, spec, std::move(defaults), qualname);

@@ -27,6 +27,9 @@ Ref getattr(Handle obj, const char* name);
 // The attribute, or an empty Ref when it does not exist (AttributeError is cleared).
 Ref getattr_optional(Handle obj, const char* name);
 void setattr(Handle obj, const char* name, Handle value);
+// What the class dicts along type's MRO hold under `name`, or an empty Ref: no descriptor
+// is invoked, so nothing a caller put there runs.
+Ref type_attribute(PyTypeObject* type, const char* name);
 
 Ref getitem(Handle obj, Handle key);
 Ref getitem(Handle obj, Py_ssize_t index);
