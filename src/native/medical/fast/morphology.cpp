@@ -1,0 +1,285 @@
+// The shell of a mask and the crossing test, with the rounds of erosion or dilation done
+// at once by clipped distances (distance_field.hpp).
+//
+// _to_shell: x.astype(int) - eroded.astype(int) is non-zero where x's int64 value differs
+// from the erosion's 0 or 1; with no round the difference is 0 everywhere. Its result is
+// C-ordered, like the erosion's output that it is computed from.
+// _is_cross: the band is where dilated - x.astype(int) + y.astype(int) == 2 (int64, wrapping
+// as numpy's arithmetic); with no round `dilated` is x's own copy, which leaves y == 2.
+// Its pieces are counted as scipy's label counts them, and the answer is that count != 1.
+#include <limits>
+#include <memory>
+
+#include "distance_field.hpp"
+#include "fast_paths.hpp"
+#include "gate.hpp"
+#include "pieces.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+using rt::Ref;
+
+const char* line_start(const MaskData& mask, const Index& index) {
+  const char* p = mask.data;
+  for (std::size_t k = 0; k + 1 < mask.geometry.ndim; ++k) p += index[k] * mask.geometry.strides[k];
+  return p;
+}
+
+std::int64_t last_stride(const MaskData& mask) {
+  return mask.geometry.strides[mask.geometry.ndim - 1];
+}
+
+// Calls chunk(index, start, count) over the elements of every line, in C order.
+template <class Chunk>
+void for_each_chunk(const Geometry& shape, rt::WithoutGil& gil, Chunk&& chunk) {
+  const std::array<const Index*, 1> strides{&shape.strides};
+  LineWalker<1> lines(shape, strides);
+  const std::int64_t n = shape.last();
+  do {
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      const std::int64_t count = std::min(kRowChunk, n - start);
+      chunk(lines.index(), start, count);
+      gil.progress(count);
+    }
+  } while (lines.next());
+}
+
+// Flags (0/1) of x's elements [start, start + count) on the line `index`.
+void flags_at(const MaskData& x, const Index& index, std::int64_t start, std::int64_t count,
+              std::uint8_t* out) {
+  const std::int64_t step = last_stride(x);
+  load_flags(x.type, line_start(x, index) + start * step, step, count, out);
+}
+
+void values_at(const MaskData& x, const Index& index, std::int64_t start, std::int64_t count,
+               std::int64_t* out) {
+  const std::int64_t step = last_stride(x);
+  load_values(x.type, line_start(x, index) + start * step, step, count, out);
+}
+
+// Elements of one index along the first axis (all of them for one axis).
+std::int64_t slab_size(const Geometry& shape) {
+  return shape.ndim == 1 ? shape.size : shape.size / shape.shape[0];
+}
+
+// The largest distance to the background any element can have: a box's centre is
+// ceil(n/2) steps from the outside along an axis of extent n.
+std::int64_t deepest(const Geometry& shape) {
+  std::int64_t depth = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t k = 0; k < shape.ndim; ++k) depth = std::min(depth, (shape.shape[k] + 1) / 2);
+  return depth;
+}
+
+// The largest distance between two elements.
+std::int64_t widest(const Geometry& shape) {
+  std::int64_t width = 0;
+  for (std::size_t k = 0; k < shape.ndim; ++k) width += shape.shape[k] - 1;
+  return width;
+}
+
+// Distances clipped at t + 1 in `distances`, from x's background (erosion: mask_is_source
+// false) or from its mask elements (dilation), handed slab by slab to finish(first, slab).
+template <class Dist, class Finish>
+void clipped_distances(const MaskData& x, Dist* distances, std::int64_t t, bool outside_is_source,
+                       bool mask_is_source, Finish&& finish, rt::WithoutGil& gil) {
+  DistanceField<Dist> field(distances, x.geometry, t, outside_is_source);
+  const Dist top = field.top();
+  field.run(
+      [&](const Index& index, std::int64_t start, std::int64_t count, Dist* out) {
+        std::uint8_t flags[kRowChunk];
+        flags_at(x, index, start, count, flags);
+        const Dist on_mask = mask_is_source ? Dist{0} : top;
+        const Dist off_mask = mask_is_source ? top : Dist{0};
+        for (std::int64_t i = 0; i < count; ++i) out[i] = flags[i] ? on_mask : off_mask;
+      },
+      std::forward<Finish>(finish), gil);
+}
+
+// The shell into `out` (C-ordered, of x's shape), for 0 < t < deepest(x).
+template <class Dist>
+void shell_by_distances(const MaskData& x, std::int64_t t, std::uint8_t* out, Dist* distances,
+                        rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t slab = slab_size(shape);
+  const bool bytes = x.type.kind == ElementKind::Bool;
+  auto finish = [&](std::int64_t first, const Dist* d) {
+    const std::int64_t n = shape.last();
+    std::uint8_t* target = out + first * slab;
+    const std::int64_t rows = slab / n;
+    Index index{};
+    index[0] = first;
+    for (std::int64_t r = 0; r < rows; ++r) {
+      if (shape.ndim > 1) {
+        std::int64_t rest = r;
+        for (std::size_t k = shape.ndim - 1; k-- > 1;) {
+          index[k] = rest % shape.shape[k];
+          rest /= shape.shape[k];
+        }
+      }
+      for (std::int64_t start = 0; start < n; start += kRowChunk) {
+        const std::int64_t count = std::min(kRowChunk, n - start);
+        const Dist* here = d + r * n + start;
+        std::uint8_t* to = target + r * n + start;
+        if (bytes) {  // value 1 on the mask: the shell is the mask less what survives
+          std::uint8_t flags[kRowChunk];
+          flags_at(x, index, start, count, flags);
+          for (std::int64_t i = 0; i < count; ++i) to[i] = flags[i] & (here[i] <= t);
+        } else {
+          std::int64_t values[kRowChunk];
+          values_at(x, index, start, count, values);
+          for (std::int64_t i = 0; i < count; ++i) to[i] = values[i] != (here[i] > t ? 1 : 0);
+        }
+      }
+    }
+  };
+  clipped_distances<Dist>(x, distances, t, true, false, finish, gil);
+}
+
+void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  if (t == 0) {  // x.astype(int) - x.copy().astype(int)
+    std::fill_n(out, shape.size, 0);
+    return;
+  }
+  if (t >= deepest(shape)) {  // nothing survives: where x's value is not 0
+    for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
+      std::int64_t row = 0;
+      for (std::size_t k = 0; k + 1 < shape.ndim; ++k) row = row * shape.shape[k] + index[k];
+      flags_at(x, index, start, count, out + row * shape.last() + start);
+    });
+    return;
+  }
+  // Distances up to t + 1 fit in the result's own bytes while t < 254.
+  if (t < 254) return shell_by_distances<std::uint8_t>(x, t, out, out, gil);
+  if (t < 65534) {
+    std::vector<std::uint16_t> distances(static_cast<std::size_t>(shape.size));
+    return shell_by_distances<std::uint16_t>(x, t, out, distances.data(), gil);
+  }
+  std::vector<std::uint32_t> distances(static_cast<std::size_t>(shape.size));
+  shell_by_distances<std::uint32_t>(x, t, out, distances.data(), gil);
+}
+
+// The band's elements in y, 0 or 1, for the slab `first` into `band` (C-ordered), with
+// dilated(r, i, value): the dilation's int64 value at element i of row r of the slab,
+// where x's value is `value`.
+template <class Dilated>
+void band_in_y(const MaskData& x, const MaskData& y, std::uint8_t* band, std::int64_t first,
+               std::int64_t slab, Dilated&& dilated) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t n = shape.last();
+  const std::int64_t rows = slab / n;
+  Index index{};
+  index[0] = first;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if (shape.ndim > 1) {
+      std::int64_t rest = r;
+      for (std::size_t k = shape.ndim - 1; k-- > 1;) {
+        index[k] = rest % shape.shape[k];
+        rest /= shape.shape[k];
+      }
+    }
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      const std::int64_t count = std::min(kRowChunk, n - start);
+      std::uint8_t* to = band + first * slab + r * n + start;
+      std::int64_t xs[kRowChunk];
+      std::int64_t ys[kRowChunk];
+      values_at(x, index, start, count, xs);
+      values_at(y, index, start, count, ys);
+      for (std::int64_t i = 0; i < count; ++i) {
+        const auto grown = static_cast<std::uint64_t>(dilated(r, start + i, xs[i]));
+        const std::uint64_t sum =
+            grown - static_cast<std::uint64_t>(xs[i]) + static_cast<std::uint64_t>(ys[i]);
+        to[i] = sum == 2;
+      }
+    }
+  }
+}
+
+// The band of t dilations of x that lies in y, 0 or 1 per element, into `set`.
+void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+          rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t slab = slab_size(shape);
+  const std::int64_t slabs = shape.size / slab;
+  if (t == 0 || t >= widest(shape)) {
+    // No round: the dilation is x's copy. Rounds enough to reach across the array: every
+    // element is reached when x has any element.
+    bool any = false;
+    if (t != 0) {
+      for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
+        if (any) return;
+        std::uint8_t flags[kRowChunk];
+        flags_at(x, index, start, count, flags);
+        for (std::int64_t i = 0; i < count; ++i) any = any || flags[i] != 0;
+      });
+    }
+    for (std::int64_t first = 0; first < slabs; ++first) {
+      band_in_y(x, y, set, first, slab, [&](std::int64_t, std::int64_t, std::int64_t value) {
+        return t == 0 ? value : std::int64_t{any ? 1 : 0};
+      });
+      gil.progress(slab);
+    }
+    return;
+  }
+  auto compute = [&]<class Dist>(Dist* distances) {
+    auto finish = [&](std::int64_t first, const Dist* d) {
+      band_in_y(x, y, set, first, slab, [&](std::int64_t r, std::int64_t i, std::int64_t) {
+        return std::int64_t{d[r * shape.last() + i] <= t ? 1 : 0};
+      });
+    };
+    clipped_distances<Dist>(x, distances, t, false, true, finish, gil);
+  };
+  // Distances up to t + 1 fit in the band's own bytes while t < 254.
+  if (t < 254) return compute(set);
+  if (t < 65534) {
+    std::vector<std::uint16_t> distances(static_cast<std::size_t>(shape.size));
+    return compute(distances.data());
+  }
+  std::vector<std::uint32_t> distances(static_cast<std::size_t>(shape.size));
+  compute(distances.data());
+}
+
+}  // namespace
+
+Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count) {
+  if (!call.bound_at_import({"range", "int", "bool", "binary_erosion"})) return {};
+  const ReadableMask mask(call, x);
+  if (!mask.mask()) return {};
+  const std::int64_t t = rounds(count);
+  Ref result = new_bool_array(call, mask.mask()->geometry);
+  const WritableMask out(result);
+  {
+    rt::WithoutGil gil;
+    shell(*mask.mask(), t, reinterpret_cast<std::uint8_t*>(out.data()), gil);
+  }
+  return result;
+}
+
+Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count) {
+  if (!call.bound_at_import(
+          {"range", "int", "np", "np.zeros_like", "np.where", "binary_dilation", "label"})) {
+    return {};
+  }
+  const ReadableMask first(call, x);
+  const ReadableMask second(call, y);
+  if (!same_shape(first, second)) return {};
+  // scipy's label refuses a big-endian array (np.zeros_like(x) has x's byte order).
+  if (first.mask()->type.swapped) return {};
+  const std::int64_t t = rounds(count);
+  if (t > std::numeric_limits<std::uint32_t>::max() - 2 && t < widest(first.mask()->geometry)) {
+    return {};
+  }
+  std::int64_t pieces = 0;
+  {
+    rt::WithoutGil gil;
+    const Geometry& shape = first.mask()->geometry;
+    const std::unique_ptr<std::uint8_t[]> set(
+        new std::uint8_t[static_cast<std::size_t>(shape.size)]);
+    band(*first.mask(), *second.mask(), t, set.get(), gil);
+    pieces = count_pieces(set.get(), shape, gil);
+  }
+  return rt::boolean(pieces != 1);
+}
+
+}  // namespace orvane::medical::fast
