@@ -8,7 +8,6 @@
 // as numpy's arithmetic); with no round `dilated` is x's own copy, which leaves y == 2.
 // Its pieces are counted as scipy's label counts them, and the answer is that count != 1.
 #include <limits>
-#include <memory>
 
 #include "distance_field.hpp"
 #include "fast_paths.hpp"
@@ -96,6 +95,28 @@ void clipped_distances(const MaskData& x, Dist* distances, std::int64_t t, bool 
       std::forward<Finish>(finish), gil);
 }
 
+// Calls chunk(index, offset, start, count) for the rows of the slab `first` in chunks:
+// `index` holds the row's indices, `offset` is the chunk's position in the slab.
+template <class Chunk>
+void for_each_slab_chunk(const Geometry& shape, std::int64_t first, Chunk&& chunk) {
+  const std::int64_t n = shape.last();
+  const std::int64_t rows = slab_size(shape) / n;
+  Index index{};
+  index[0] = first;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if (shape.ndim > 1) {
+      std::int64_t rest = r;
+      for (std::size_t k = shape.ndim - 1; k-- > 1;) {
+        index[k] = rest % shape.shape[k];
+        rest /= shape.shape[k];
+      }
+    }
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      chunk(index, r * n + start, start, std::min(kRowChunk, n - start));
+    }
+  }
+}
+
 // The shell into `out` (C-ordered, of x's shape), for 0 < t < deepest(x).
 template <class Dist>
 void shell_by_distances(const MaskData& x, std::int64_t t, std::uint8_t* out, Dist* distances,
@@ -103,35 +124,24 @@ void shell_by_distances(const MaskData& x, std::int64_t t, std::uint8_t* out, Di
   const Geometry& shape = x.geometry;
   const std::int64_t slab = slab_size(shape);
   const bool bytes = x.type.kind == ElementKind::Bool;
+  const auto deep = static_cast<Dist>(t);  // survives: distance above t
   auto finish = [&](std::int64_t first, const Dist* d) {
-    const std::int64_t n = shape.last();
-    std::uint8_t* target = out + first * slab;
-    const std::int64_t rows = slab / n;
-    Index index{};
-    index[0] = first;
-    for (std::int64_t r = 0; r < rows; ++r) {
-      if (shape.ndim > 1) {
-        std::int64_t rest = r;
-        for (std::size_t k = shape.ndim - 1; k-- > 1;) {
-          index[k] = rest % shape.shape[k];
-          rest /= shape.shape[k];
-        }
-      }
-      for (std::int64_t start = 0; start < n; start += kRowChunk) {
-        const std::int64_t count = std::min(kRowChunk, n - start);
-        const Dist* here = d + r * n + start;
-        std::uint8_t* to = target + r * n + start;
-        if (bytes) {  // value 1 on the mask: the shell is the mask less what survives
-          std::uint8_t flags[kRowChunk];
-          flags_at(x, index, start, count, flags);
-          for (std::int64_t i = 0; i < count; ++i) to[i] = flags[i] & (here[i] <= t);
-        } else {
+    for_each_slab_chunk(
+        shape, first,
+        [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+          const Dist* here = d + offset;
+          std::uint8_t* to = out + first * slab + offset;  // may be `here` itself
+          const Dist limit = deep;  // a local: stores through `to` cannot change it
+          if (bytes) {
+            // Value 1 on the mask, whose elements are the ones at a distance of 1 or more: the
+            // shell is the mask less what survives.
+            for (std::int64_t i = 0; i < count; ++i) to[i] = here[i] != 0 && here[i] <= limit;
+            return;
+          }
           std::int64_t values[kRowChunk];
           values_at(x, index, start, count, values);
-          for (std::int64_t i = 0; i < count; ++i) to[i] = values[i] != (here[i] > t ? 1 : 0);
-        }
-      }
-    }
+          for (std::int64_t i = 0; i < count; ++i) to[i] = values[i] != (here[i] > limit ? 1 : 0);
+        });
   };
   clipped_distances<Dist>(x, distances, t, true, false, finish, gil);
 }
@@ -160,40 +170,37 @@ void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, rt::WithoutGil&
   shell_by_distances<std::uint32_t>(x, t, out, distances.data(), gil);
 }
 
-// The band's elements in y, 0 or 1, for the slab `first` into `band` (C-ordered), with
-// dilated(r, i, value): the dilation's int64 value at element i of row r of the slab,
-// where x's value is `value`.
-template <class Dilated>
+// The band's elements in y for the slab `first`, 0 or 1, into `band` (C-ordered), with
+// reached(index, offset, start, count, grown, outside_x): per element of a chunk (as
+// for_each_slab_chunk has it), the dilation's value (0 or 1) and whether x is 0 there.
+template <class Reached>
 void band_in_y(const MaskData& x, const MaskData& y, std::uint8_t* band, std::int64_t first,
-               std::int64_t slab, Dilated&& dilated) {
-  const Geometry& shape = x.geometry;
-  const std::int64_t n = shape.last();
-  const std::int64_t rows = slab / n;
-  Index index{};
-  index[0] = first;
-  for (std::int64_t r = 0; r < rows; ++r) {
-    if (shape.ndim > 1) {
-      std::int64_t rest = r;
-      for (std::size_t k = shape.ndim - 1; k-- > 1;) {
-        index[k] = rest % shape.shape[k];
-        rest /= shape.shape[k];
-      }
-    }
-    for (std::int64_t start = 0; start < n; start += kRowChunk) {
-      const std::int64_t count = std::min(kRowChunk, n - start);
-      std::uint8_t* to = band + first * slab + r * n + start;
-      std::int64_t xs[kRowChunk];
-      std::int64_t ys[kRowChunk];
-      values_at(x, index, start, count, xs);
-      values_at(y, index, start, count, ys);
-      for (std::int64_t i = 0; i < count; ++i) {
-        const auto grown = static_cast<std::uint64_t>(dilated(r, start + i, xs[i]));
-        const std::uint64_t sum =
-            grown - static_cast<std::uint64_t>(xs[i]) + static_cast<std::uint64_t>(ys[i]);
-        to[i] = sum == 2;
-      }
-    }
-  }
+               Reached&& reached) {
+  const std::int64_t slab = slab_size(x.geometry);
+  const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+  for_each_slab_chunk(
+      x.geometry, first,
+      [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+        std::uint8_t grown[kRowChunk];
+        std::uint8_t outside_x[kRowChunk];
+        reached(index, offset, start, count, grown, outside_x);
+        std::uint8_t* to = band + first * slab + offset;
+        if (bytes) {  // values 0 and 1: reached, not in x, in y
+          std::uint8_t ys[kRowChunk];
+          flags_at(y, index, start, count, ys);
+          for (std::int64_t i = 0; i < count; ++i) to[i] = grown[i] & outside_x[i] & ys[i];
+          return;
+        }
+        std::int64_t xs[kRowChunk];
+        std::int64_t ys[kRowChunk];
+        values_at(x, index, start, count, xs);
+        values_at(y, index, start, count, ys);
+        for (std::int64_t i = 0; i < count; ++i) {
+          const std::uint64_t sum = std::uint64_t{grown[i]} - static_cast<std::uint64_t>(xs[i]) +
+                                    static_cast<std::uint64_t>(ys[i]);
+          to[i] = sum == 2;
+        }
+      });
 }
 
 // The band of t dilations of x that lies in y, 0 or 1 per element, into `set`.
@@ -202,31 +209,53 @@ void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* se
   const Geometry& shape = x.geometry;
   const std::int64_t slab = slab_size(shape);
   const std::int64_t slabs = shape.size / slab;
-  if (t == 0 || t >= widest(shape)) {
-    // No round: the dilation is x's copy. Rounds enough to reach across the array: every
-    // element is reached when x has any element.
-    bool any = false;
-    if (t != 0) {
-      for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
-        if (any) return;
-        std::uint8_t flags[kRowChunk];
-        flags_at(x, index, start, count, flags);
-        for (std::int64_t i = 0; i < count; ++i) any = any || flags[i] != 0;
-      });
-    }
+  if (t == 0) {  // the dilation is x's copy, and x - x is 0: where y's value is 2
     for (std::int64_t first = 0; first < slabs; ++first) {
-      band_in_y(x, y, set, first, slab, [&](std::int64_t, std::int64_t, std::int64_t value) {
-        return t == 0 ? value : std::int64_t{any ? 1 : 0};
-      });
+      for_each_slab_chunk(
+          shape, first,
+          [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+            std::int64_t ys[kRowChunk];
+            values_at(y, index, start, count, ys);
+            std::uint8_t* to = set + first * slab + offset;
+            for (std::int64_t i = 0; i < count; ++i) to[i] = ys[i] == 2;
+          });
+      gil.progress(slab);
+    }
+    return;
+  }
+  if (t >= widest(shape)) {  // every element is reached when x has any element
+    bool any = false;
+    for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
+      if (any) return;
+      std::uint8_t flags[kRowChunk];
+      flags_at(x, index, start, count, flags);
+      for (std::int64_t i = 0; i < count; ++i) any = any || flags[i] != 0;
+    });
+    for (std::int64_t first = 0; first < slabs; ++first) {
+      band_in_y(x, y, set, first,
+                [&](const Index& index, std::int64_t, std::int64_t start, std::int64_t count,
+                    std::uint8_t* grown, std::uint8_t* outside_x) {
+                  std::fill_n(grown, count, any ? 1 : 0);
+                  flags_at(x, index, start, count, outside_x);
+                  for (std::int64_t i = 0; i < count; ++i) outside_x[i] ^= 1;
+                });
       gil.progress(slab);
     }
     return;
   }
   auto compute = [&]<class Dist>(Dist* distances) {
+    const auto near = static_cast<Dist>(t);  // reached: distance at most t
     auto finish = [&](std::int64_t first, const Dist* d) {
-      band_in_y(x, y, set, first, slab, [&](std::int64_t r, std::int64_t i, std::int64_t) {
-        return std::int64_t{d[r * shape.last() + i] <= t ? 1 : 0};
-      });
+      band_in_y(x, y, set, first,
+                [&](const Index&, std::int64_t offset, std::int64_t, std::int64_t count,
+                    std::uint8_t* grown, std::uint8_t* outside_x) {
+                  // The mask's own elements are the ones at distance 0.
+                  const Dist* here = d + offset;
+                  for (std::int64_t i = 0; i < count; ++i) {
+                    grown[i] = here[i] <= near;
+                    outside_x[i] = here[i] != 0;
+                  }
+                });
     };
     clipped_distances<Dist>(x, distances, t, false, true, finish, gil);
   };
@@ -270,14 +299,17 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   if (t > std::numeric_limits<std::uint32_t>::max() - 2 && t < widest(first.mask()->geometry)) {
     return {};
   }
+  // The band, like the steps' own np.zeros_like(x), takes one array of x's shape (made by
+  // numpy, whose large allocations are backed by huge pages where the system offers them).
+  const Geometry& shape = first.mask()->geometry;
+  Ref scratch = new_bool_array(call, shape);
+  const WritableMask set(scratch);
   std::int64_t pieces = 0;
   {
     rt::WithoutGil gil;
-    const Geometry& shape = first.mask()->geometry;
-    const std::unique_ptr<std::uint8_t[]> set(
-        new std::uint8_t[static_cast<std::size_t>(shape.size)]);
-    band(*first.mask(), *second.mask(), t, set.get(), gil);
-    pieces = count_pieces(set.get(), shape, gil);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
+    band(*first.mask(), *second.mask(), t, bytes, gil);
+    pieces = count_pieces(bytes, shape, gil);
   }
   return rt::boolean(pieces != 1);
 }

@@ -32,17 +32,17 @@ void in_chunks(const Line& line, std::int64_t count, rt::WithoutGil& gil, LoadX&
                LoadY&& load_y, Chunk&& chunk) {
   A a[kChunk];
   B b[kChunk];
-  std::uint8_t result[kChunk];
+  std::uint8_t local[kChunk];
   for (std::int64_t start = 0; start < count; start += kChunk) {
     const std::int64_t n = std::min(kChunk, count - start);
     load_x(line.x + start * line.x_step, line.x_step, n, a);
     load_y(line.y + start * line.y_step, line.y_step, n, b);
-    chunk(a, b, n, result);
     char* out = line.out + start * line.out_step;
-    if (line.out_step == 1) {
-      std::memcpy(out, result, static_cast<std::size_t>(n));
-    } else {
-      for (std::int64_t i = 0; i < n; ++i) out[i * line.out_step] = static_cast<char>(result[i]);
+    // A contiguous output takes the results in place.
+    std::uint8_t* result = line.out_step == 1 ? reinterpret_cast<std::uint8_t*>(out) : local;
+    chunk(a, b, n, result);
+    if (result == local) {
+      for (std::int64_t i = 0; i < n; ++i) out[i * line.out_step] = static_cast<char>(local[i]);
     }
     gil.progress(n);
   }
@@ -199,6 +199,10 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
                      line, n, gil,
                      [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
                        if (!keep_bytes) return load_flags(a.type, p, step, count, to);
+                       if (step == 1) {
+                         std::memcpy(to, p, static_cast<std::size_t>(count));
+                         return;
+                       }
                        for (std::int64_t i = 0; i < count; ++i) {
                          to[i] = static_cast<std::uint8_t>(p[i * step]);
                        }
@@ -209,7 +213,7 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
                      [](const std::uint8_t* kept, const std::uint8_t* cleared, std::int64_t count,
                         std::uint8_t* result) {
                        for (std::int64_t i = 0; i < count; ++i) {
-                         result[i] = cleared[i] ? 0 : kept[i];
+                         result[i] = static_cast<std::uint8_t>(kept[i] & (cleared[i] - 1));
                        }
                      });
                });
