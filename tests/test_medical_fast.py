@@ -148,6 +148,7 @@ def test_float_masks_and_odd_spacings_agree_with_the_plain_path(plain):
     rng = np.random.default_rng(7)
     x = (rng.random((7, 9)) < 0.4) * rng.choice([0.5, -0.0, np.nan, 2.0], size=(7, 9))
     cases = [(x, [1.0, 1.0]), (x.astype(np.float32), [0.3, 1.7]), (x.astype(np.float16), 2.0),
+             (x.astype(">f8"), [0.3, 1.7]),
              (x, [0.0, 1.0]), (x, [np.inf, 1.0]), (x, [1.0]), (x, [True, 1.0]), (x, "ab"),
              (x.astype(np.complex128), [1.0, 1.0]), (np.zeros((0, 3)), [1.0, 1.0])]  # fmt: skip
     for args in cases:
@@ -258,8 +259,10 @@ WIDE = np.array([1, 2, -1, 3, 2**63 - 1, -(2**63), -(2**63) + 2, -(2**63) + 3], 
 
 
 def layouts(array):
-    """C and Fortran order, a reversed view, axes stored in another order, a strided view."""
+    """C and Fortran order, a reversed view, axes stored in another order, a strided view,
+    a broadcast view (stride 0)."""
     yield array
+    yield np.broadcast_to(array[:1], array.shape)
     yield np.asfortranarray(array)
     yield array[::-1]
     yield np.ascontiguousarray(np.moveaxis(array, 0, -1)).transpose(
