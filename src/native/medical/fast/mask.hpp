@@ -180,6 +180,18 @@ class LineWalker {
   std::array<std::int64_t, N> offset_{};
 };
 
+// Sorts the first `count` axes of `axes` by decreasing `key`, keeping the order of equal
+// keys (an insertion sort: there are at most kMaxAxes).
+template <class Axes, class Key>
+void sort_axes(Axes& axes, std::size_t count, Key&& key) {
+  for (std::size_t i = 1; i < count; ++i) {
+    const auto axis = axes[i];
+    std::size_t j = i;
+    for (; j > 0 && key(axes[j - 1]) < key(axis); --j) axes[j] = axes[j - 1];
+    axes[j] = axis;
+  }
+}
+
 // Chunks of elements converted for the kernels: 1 where an element is non-zero, else 0;
 // or the element's astype(int) value. `stride` is in bytes.
 void load_flags(ElementType type, const char* p, std::int64_t stride, std::int64_t count,

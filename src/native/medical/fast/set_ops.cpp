@@ -112,8 +112,7 @@ Index like_order(const Geometry& a) {
     return order;
   }
   auto magnitude = [&](std::int64_t axis) { return std::abs(a.strides[axis]); };
-  std::stable_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(a.ndim),
-                   [&](std::int64_t p, std::int64_t q) { return magnitude(p) > magnitude(q); });
+  sort_axes(order, a.ndim, magnitude);
   return order;
 }
 

@@ -2,9 +2,6 @@
 // output), with the axes along which every array is contiguous merged into one, so that
 // the innermost loop runs over long stretches, as numpy's own iterator arranges it.
 #pragma once
-#include <algorithm>
-#include <numeric>
-
 #include "mask.hpp"
 
 namespace orvane::medical::fast {
@@ -24,8 +21,7 @@ void walk_lines(const Geometry& shape, const std::array<const Index*, N>& stride
     const std::int64_t s = (*strides[0])[axis];
     return s < 0 ? -s : s;
   };
-  std::stable_sort(axes.begin(), axes.begin() + static_cast<std::ptrdiff_t>(count),
-                   [&](std::size_t a, std::size_t b) { return magnitude(a) > magnitude(b); });
+  sort_axes(axes, count, magnitude);
   // Merged axes, outermost first.
   std::array<std::int64_t, kMaxAxes> extent{};
   std::array<std::array<std::int64_t, N>, kMaxAxes> step{};
