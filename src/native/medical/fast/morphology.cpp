@@ -77,20 +77,24 @@ std::int64_t widest(const Geometry& shape) {
   return width;
 }
 
-// Distances clipped at t + 1 in `distances`, from x's background (erosion: mask_is_source
-// false) or from its mask elements (dilation), handed slab by slab to finish(first, slab).
+enum class Rounds { Erosion, Dilation };
+
+// Distances clipped at t + 1 in `distances`: erosion, from x's background and the outside;
+// dilation, from x's mask elements. Handed slab by slab to finish(first, slab).
 template <class Dist, class Finish>
-void clipped_distances(const MaskData& x, Dist* distances, std::int64_t t, bool outside_is_source,
-                       bool mask_is_source, Finish&& finish, rt::WithoutGil& gil) {
-  DistanceField<Dist> field(distances, x.geometry, t, outside_is_source);
+void clipped_distances(const MaskData& x, Dist* distances, std::int64_t t, Rounds kind,
+                       Finish&& finish, rt::WithoutGil& gil) {
+  DistanceField<Dist> field(distances, x.geometry, t, kind == Rounds::Erosion);
   const Dist top = field.top();
+  const Dist on_mask = kind == Rounds::Dilation ? Dist{0} : top;
+  const Dist off_mask = kind == Rounds::Dilation ? top : Dist{0};
   field.run(
       [&](const Index& index, std::int64_t start, std::int64_t count, Dist* out) {
         std::uint8_t flags[kRowChunk];
         flags_at(x, index, start, count, flags);
-        const Dist on_mask = mask_is_source ? Dist{0} : top;
-        const Dist off_mask = mask_is_source ? top : Dist{0};
-        for (std::int64_t i = 0; i < count; ++i) out[i] = flags[i] ? on_mask : off_mask;
+        const Dist set = on_mask;  // locals: stores through `out` cannot change them
+        const Dist clear = off_mask;
+        for (std::int64_t i = 0; i < count; ++i) out[i] = flags[i] ? set : clear;
       },
       std::forward<Finish>(finish), gil);
 }
@@ -143,7 +147,7 @@ void shell_by_distances(const MaskData& x, std::int64_t t, std::uint8_t* out, Di
           for (std::int64_t i = 0; i < count; ++i) to[i] = values[i] != (here[i] > limit ? 1 : 0);
         });
   };
-  clipped_distances<Dist>(x, distances, t, true, false, finish, gil);
+  clipped_distances<Dist>(x, distances, t, Rounds::Erosion, finish, gil);
 }
 
 void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, rt::WithoutGil& gil) {
@@ -257,7 +261,7 @@ void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* se
                   }
                 });
     };
-    clipped_distances<Dist>(x, distances, t, false, true, finish, gil);
+    clipped_distances<Dist>(x, distances, t, Rounds::Dilation, finish, gil);
   };
   // Distances up to t + 1 fit in the band's own bytes while t < 254.
   if (t < 254) return compute(set);
