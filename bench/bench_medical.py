@@ -170,23 +170,21 @@ def volume_peak_mib(row, method, folder):
 
 
 def volume_table(names):
-    """Rows of (size, function, copy s, fast s, anchor s, plain s, fast/anchor/plain MiB)."""
+    """Rows of (size, function, copy s, fast s, anchor s, plain s, fast/anchor/plain MiB).
+    x.copy() is timed next to every row and its best time over the block is the unit (on a
+    shared machine a single measure of it can be off by a factor of two)."""
     sitk.ProcessObject.SetGlobalDefaultNumberOfThreads(1)
     rows = []
     for size in names:
         shape = VOLUMES[size]
         x, y = ball_pair(shape)
         image = sitk.GetImageFromArray(x.view(np.uint8))
-        copy = best_seconds(lambda: x.copy(), repeats=5)
-        print(f"\nTwo balls in {size} ({x.size / 1e6:.1f} M voxels, bool), spacing "
-              f"{VOLUME_SPACING}: x.copy() takes {copy * 1e3:.2f} ms; times as multiples of it, "
-              "peak MiB added by one call (fresh process)")  # fmt: skip
-        print(f"{'function':<17} {'fast':>6} {'MiB':>5} | {'anchor':<35} {'x copy':>7} {'MiB':>5} "
-              f"| {'plain':>7} {'MiB':>6}")  # fmt: skip
+        block = []
         with tempfile.TemporaryDirectory() as folder:
             np.save(folder + "/x.npy", x)
             np.save(folder + "/y.npy", y)
             for name, (fast, has_plain, label, anchor) in VOLUME_ROWS.items():
+                copy = best_seconds(lambda: x.copy(), repeats=5)
                 fast_s = best_seconds(lambda: fast(x, y, image))
                 anchor_s = best_seconds(lambda: anchor(x, y, image))
                 plain_s = (best_seconds(lambda: plain(fast, x, y, image), repeats=1)
@@ -194,15 +192,22 @@ def volume_table(names):
                 peaks = [volume_peak_mib(name, method, folder) if run else float("nan")
                          for method, run in [("fast", True), ("anchor", True),
                                              ("plain", has_plain)]]  # fmt: skip
-                rows.append((size, name, copy, fast_s, anchor_s, plain_s, *peaks))
-                print(f"{name:<17} {fast_s / copy:>6.1f} {peaks[0]:>5.0f} | {label:<35} "
-                      f"{anchor_s / copy:>7.1f} {peaks[1]:>5.0f} | {plain_s / copy:>7.0f} "
-                      f"{peaks[2]:>6.0f}")  # fmt: skip
-        print(
-            f"(input: {x.nbytes / 2**20:.0f} MiB per mask; absolute times in ms: "
-            + ", ".join(f"{r[1]} {r[3] * 1e3:.1f}" for r in rows if r[0] == size)
-            + ")"
-        )
+                block.append([size, name, copy, fast_s, anchor_s, plain_s, *peaks, label])
+        copy = min(row[2] for row in block)
+        print(f"\nTwo balls in {size} ({x.size / 1e6:.1f} M voxels, bool), spacing "
+              f"{VOLUME_SPACING}: x.copy() takes {copy * 1e3:.2f} ms; times as multiples of it, "
+              "peak MiB added by one call (fresh process)")  # fmt: skip
+        print(f"{'function':<17} {'fast':>6} {'MiB':>5} | {'anchor':<35} {'x copy':>7} {'MiB':>5} "
+              f"| {'plain':>7} {'MiB':>6}")  # fmt: skip
+        for row in block:
+            row[2] = copy
+            _, name, _, fast_s, anchor_s, plain_s, *peaks, label = row
+            print(f"{name:<17} {fast_s / copy:>6.1f} {peaks[0]:>5.0f} | {label:<35} "
+                  f"{anchor_s / copy:>7.1f} {peaks[1]:>5.0f} | {plain_s / copy:>7.0f} "
+                  f"{peaks[2]:>6.0f}")  # fmt: skip
+            rows.append(tuple(row[:-1]))
+        print(f"(input: {x.nbytes / 2**20:.0f} MiB per mask; fast path in ms: "
+              + ", ".join(f"{row[1]} {row[3] * 1e3:.1f}" for row in block) + ")")  # fmt: skip
     return rows
 
 
@@ -227,7 +232,20 @@ def thread_table(size):
     threads = best_seconds(both_in_threads)
     print(f"\n_minimum_dis on {size}: one call {one * 1e3:.1f} ms, two in a row "
           f"{both * 1e3:.1f} ms, two threads at once {threads * 1e3:.1f} ms "
-          f"({threads / one:.2f} x one call)")  # fmt: skip
+          f"({threads / one:.2f} x one call; needs two idle cores)")  # fmt: skip
+
+    # Python steps the main thread makes per second while another thread runs the call: a
+    # call holding the GIL (sorted() of a long list) leaves it almost none.
+    values = np.random.default_rng(0).random(2_000_000).tolist()
+    for label, call in [("_minimum_dis", lambda: medical._minimum_dis(x1, y1, VOLUME_SPACING)),
+                        ("sorted(list), GIL held", lambda: sorted(values))]:  # fmt: skip
+        worker = threading.Thread(target=lambda call=call: [call() for _ in range(4)])
+        worker.start()
+        steps, start = 0, time.perf_counter()
+        while worker.is_alive():
+            steps += 1
+        rate = steps / (time.perf_counter() - start) / 1e6
+        print(f"  main thread during {label}: {rate:.2f} M loop steps per second")
     return one, both, threads
 
 
