@@ -1,21 +1,32 @@
-"""Farthest pair and minimum shell distance: plain path, native fast path and the scipy
-route a user would otherwise take, side by side, with peak memory of the fast path.
+"""Mask geometry: the native fast paths, the plain steps and the routes a user would
+otherwise take, side by side, with peak memory.
 
     .venv/bin/python bench/bench_medical.py [--quick]
 
-Prints two tables and draws docs/medical_timing.png (log-log time against mask size).
-The plain path runs only where its quadratic memory stays small; it is forced by
-rebinding `medical.combinations` to an equal function.
+Prints three tables and draws docs/medical_timing.png:
+1. CT-sized volumes (two balls, bool, spacing [0.8, 0.8, 2.5]) at 128^3, 256^3 and
+   512 x 512 x 256: every function and its anchor (numpy's logical_and / logical_or,
+   scipy.ndimage's binary_erosion, binary_dilation(iterations=t) + label, SimpleITK's
+   BinaryErode, scipy.spatial) as multiples of one x.copy() in the same process, the plain
+   steps where they take seconds at most, the peak memory each adds (in a fresh process),
+   and two threads calling _minimum_dis on two volumes against one call.
+2. and 3. The farthest pair and the minimum distance against mask size, where the plain
+   steps compare every pair of points and so run only while their memory stays small.
+The plain steps are forced by rebinding module names to equal objects.
 """
 
 import itertools
 import subprocess
 import sys
+import tempfile
 import textwrap
+import threading
 import time
+import types
 from pathlib import Path
 
 import numpy as np
+import SimpleITK as sitk
 from scipy import ndimage
 from scipy.spatial import ConvexHull, cKDTree
 from scipy.spatial.distance import pdist
@@ -28,21 +39,214 @@ PLAIN_DISTANCE_LIMIT = 17_000_000  # shell point pairs
 
 
 def best_seconds(func, repeats=3):
+    """The best of `repeats` runs; a run over a second is not repeated."""
     times = []
     for _ in range(repeats):
         start = time.perf_counter()
         func()
         times.append(time.perf_counter() - start)
+        if times[-1] > 1.0:
+            break
     return min(times)
 
 
+SAME_NUMPY = types.ModuleType("numpy")
+SAME_NUMPY.__getattr__ = lambda name: getattr(np, name)
+
+
 def plain(func, *args):
-    original = medical.combinations
+    """func(*args) by the plain steps: combinations, np and range rebound to equal objects."""
+    saved = medical.combinations, medical.np
     medical.combinations = lambda *a: itertools.combinations(*a)
+    medical.np = SAME_NUMPY
+    medical.range = lambda *a: range(*a)
     try:
         return func(*args)
     finally:
-        medical.combinations = original
+        medical.combinations, medical.np = saved
+        del medical.range
+
+
+# ------------------------------------------------------------------ CT-sized volumes
+
+VOLUME_SPACING = [0.8, 0.8, 2.5]
+VOLUMES = {"128^3": (128, 128, 128), "256^3": (256, 256, 256), "512x512x256": (512, 512, 256)}
+VOLUMES_MIB = {name: np.prod(shape) / 2**20 for name, shape in VOLUMES.items()}
+CROSS_TOL = 4
+
+
+def ball_pair(shape, shift=0.0):
+    """Two balls, round under VOLUME_SPACING, side by side and overlapping a little (so the
+    band of width CROSS_TOL around the first meets the second in one piece). Built a slab
+    at a time, without float temporaries of the volume's size."""
+    extent = [n * s for n, s in zip(shape, VOLUME_SPACING, strict=True)]
+    radius = 0.18 * min(extent)
+    overlap = 0.02 * min(extent)
+    coords = [(np.arange(n) + 0.5) * s for n, s in zip(shape, VOLUME_SPACING, strict=True)]
+    masks = []
+    for side in (-1, 1):
+        centre = [extent[0] / 2, extent[1] / 2 + side * (radius - overlap / 2) + shift,
+                  extent[2] / 2]  # fmt: skip
+        plane = (coords[1] - centre[1])[:, None] ** 2 + (coords[2] - centre[2])[None, :] ** 2
+        mask = np.empty(shape, bool)
+        for i, z in enumerate(coords[0]):
+            np.less_equal(plane + (z - centre[0]) ** 2, radius**2, out=mask[i])
+        masks.append(mask)
+    return masks
+
+
+def shell_by_erosion(x):
+    return x & ~ndimage.binary_erosion(x)
+
+
+def cross_by_dilation(x, y):
+    band = ndimage.binary_dilation(x, iterations=CROSS_TOL) & ~x & y
+    return ndimage.label(band)[1] != 1
+
+
+def hull_pair(x):
+    points = np.argwhere(x) * VOLUME_SPACING
+    return pdist(points[ConvexHull(points).vertices]).max()
+
+
+def sitk_erode(image):
+    return sitk.BinaryErode(image, [1, 1, 1], sitk.sitkCross)
+
+
+# name: (fast call, plain steps' call or None, anchor label, anchor call); each takes
+# (x, y, image), image the SimpleITK image of x.
+VOLUME_ROWS = {
+    "_superposition": (lambda x, y, i: medical._superposition(x, y), True,
+                       "np.logical_and", lambda x, y, i: np.logical_and(x, y)),
+    "_union_set": (lambda x, y, i: medical._union_set(x, y), True,
+                   "np.logical_or", lambda x, y, i: np.logical_or(x, y)),
+    "_diff_set": (lambda x, y, i: medical._diff_set(x, y), True,
+                  "np.logical_and(x, ~y)", lambda x, y, i: np.logical_and(x, ~y)),
+    "_to_shell": (lambda x, y, i: medical._to_shell(x), True,
+                  "x & ~binary_erosion(x)", lambda x, y, i: shell_by_erosion(x)),
+    "_to_shell (ITK)": (lambda x, y, i: medical._to_shell(x), False,
+                        "sitk.BinaryErode (1 thread)", lambda x, y, i: sitk_erode(i)),
+    f"_is_cross t={CROSS_TOL}": (lambda x, y, i: medical._is_cross(x, y, CROSS_TOL), True,
+                                 "binary_dilation(iterations) + label",
+                                 lambda x, y, i: cross_by_dilation(x, y)),
+    "_points_pair": (lambda x, y, i: medical._points_pair(x, VOLUME_SPACING), False,
+                     "ConvexHull + pdist", lambda x, y, i: hull_pair(x)),
+    "_minimum_dis": (lambda x, y, i: medical._minimum_dis(x, y, VOLUME_SPACING), False,
+                     "binary_erosion + cKDTree", lambda x, y, i: scipy_distance(x, y,
+                                                                             VOLUME_SPACING)),
+}  # fmt: skip
+
+VOLUME_PEAK_SCRIPT = textwrap.dedent(
+    """
+    import sys, numpy as np, SimpleITK as sitk
+    sys.path.insert(0, {bench!r})
+    import bench_medical as bench
+    sitk.ProcessObject.SetGlobalDefaultNumberOfThreads(1)
+    row, method, folder = sys.argv[1], sys.argv[2], sys.argv[3]
+    x, y = np.load(folder + "/x.npy"), np.load(folder + "/y.npy")
+    image = sitk.GetImageFromArray(x.view(np.uint8)) if "ITK" in row else None
+    fast, plain, _, anchor = bench.VOLUME_ROWS[row]
+    call = {{"fast": fast, "anchor": anchor,
+             "plain": lambda *a: bench.plain(fast, *a)}}[method]
+    def status(key):
+        for line in open("/proc/self/status"):
+            if line.startswith(key):
+                return int(line.split()[1])
+    open("/proc/self/clear_refs", "w").write("5")  # resets the peak resident size
+    before = status("VmRSS:")
+    call(x, y, image)
+    print(status("VmHWM:") - before)
+    """
+)
+
+
+def volume_peak_mib(row, method, folder):
+    """Peak resident memory one call adds, in MiB, measured in a fresh process."""
+    code = VOLUME_PEAK_SCRIPT.format(bench=str(Path(__file__).resolve().parent))
+    result = subprocess.run(
+        [sys.executable, "-c", code, row, method, folder], capture_output=True, text=True
+    )
+    return int(result.stdout.strip()) / 1024 if result.returncode == 0 else float("nan")
+
+
+def volume_table(names):
+    """Rows of (size, function, copy s, fast s, anchor s, plain s, fast/anchor/plain MiB).
+    x.copy() is timed next to every row and its best time over the block is the unit (on a
+    shared machine a single measure of it can be off by a factor of two)."""
+    sitk.ProcessObject.SetGlobalDefaultNumberOfThreads(1)
+    rows = []
+    for size in names:
+        shape = VOLUMES[size]
+        x, y = ball_pair(shape)
+        image = sitk.GetImageFromArray(x.view(np.uint8))
+        block = []
+        with tempfile.TemporaryDirectory() as folder:
+            np.save(folder + "/x.npy", x)
+            np.save(folder + "/y.npy", y)
+            for name, (fast, has_plain, label, anchor) in VOLUME_ROWS.items():
+                copy = best_seconds(lambda: x.copy(), repeats=5)
+                fast_s = best_seconds(lambda: fast(x, y, image))
+                anchor_s = best_seconds(lambda: anchor(x, y, image))
+                plain_s = (best_seconds(lambda: plain(fast, x, y, image), repeats=1)
+                           if has_plain else float("nan"))  # fmt: skip
+                peaks = [volume_peak_mib(name, method, folder) if run else float("nan")
+                         for method, run in [("fast", True), ("anchor", True),
+                                             ("plain", has_plain)]]  # fmt: skip
+                block.append([size, name, copy, fast_s, anchor_s, plain_s, *peaks, label])
+        copy = min(row[2] for row in block)
+        print(f"\nTwo balls in {size} ({x.size / 1e6:.1f} M voxels, bool), spacing "
+              f"{VOLUME_SPACING}: x.copy() takes {copy * 1e3:.2f} ms; times as multiples of it, "
+              "peak MiB added by one call (fresh process)")  # fmt: skip
+        print(f"{'function':<17} {'fast':>6} {'MiB':>5} | {'anchor':<35} {'x copy':>7} {'MiB':>5} "
+              f"| {'plain':>7} {'MiB':>6}")  # fmt: skip
+        for row in block:
+            row[2] = copy
+            _, name, _, fast_s, anchor_s, plain_s, *peaks, label = row
+            print(f"{name:<17} {fast_s / copy:>6.1f} {peaks[0]:>5.0f} | {label:<35} "
+                  f"{anchor_s / copy:>7.1f} {peaks[1]:>5.0f} | {plain_s / copy:>7.0f} "
+                  f"{peaks[2]:>6.0f}")  # fmt: skip
+            rows.append(tuple(row[:-1]))
+        print(f"(input: {x.nbytes / 2**20:.0f} MiB per mask; fast path in ms: "
+              + ", ".join(f"{row[1]} {row[3] * 1e3:.1f}" for row in block) + ")")  # fmt: skip
+    return rows
+
+
+def thread_table(size):
+    """Two threads calling _minimum_dis on two volumes against one call: the scans and the
+    k-d tree run without the GIL."""
+    x1, y1 = ball_pair(VOLUMES[size])
+    x2, y2 = ball_pair(VOLUMES[size], shift=7.0)
+
+    def both_in_threads():
+        threads = [threading.Thread(target=medical._minimum_dis, args=(x, y, VOLUME_SPACING))
+                   for x, y in ((x1, y1), (x2, y2))]  # fmt: skip
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+
+    one = best_seconds(lambda: medical._minimum_dis(x1, y1, VOLUME_SPACING))
+    both = best_seconds(
+        lambda: [medical._minimum_dis(x, y, VOLUME_SPACING) for x, y in ((x1, y1), (x2, y2))]
+    )
+    threads = best_seconds(both_in_threads)
+    print(f"\n_minimum_dis on {size}: one call {one * 1e3:.1f} ms, two in a row "
+          f"{both * 1e3:.1f} ms, two threads at once {threads * 1e3:.1f} ms "
+          f"({threads / one:.2f} x one call; needs two idle cores)")  # fmt: skip
+
+    # Python steps the main thread makes per second while another thread runs the call: a
+    # call holding the GIL (sorted() of a long list) leaves it almost none.
+    values = np.random.default_rng(0).random(2_000_000).tolist()
+    for label, call in [("_minimum_dis", lambda: medical._minimum_dis(x1, y1, VOLUME_SPACING)),
+                        ("sorted(list), GIL held", lambda: sorted(values))]:  # fmt: skip
+        worker = threading.Thread(target=lambda call=call: [call() for _ in range(4)])
+        worker.start()
+        steps, start = 0, time.perf_counter()
+        while worker.is_alive():
+            steps += 1
+        rate = steps / (time.perf_counter() - start) / 1e6
+        print(f"  main thread during {label}: {rate:.2f} M loop steps per second")
+    return one, both, threads
 
 
 def disc(radius):
@@ -151,7 +355,7 @@ def distance_table(radii):
     return rows
 
 
-def plot(pair_rows, distance_rows):
+def plot(volume_rows, threads, pair_rows, distance_rows):
     try:
         import matplotlib
 
@@ -160,10 +364,36 @@ def plot(pair_rows, distance_rows):
     except ImportError:
         print("\nmatplotlib is not installed: no plot drawn")
         return
-    figure, axes = plt.subplots(1, 2, figsize=(11, 4.2))
+    figure, axes = plt.subplots(2, 2, figsize=(13, 9))
+    largest = volume_rows[-1][0]
+    rows = [row for row in volume_rows if row[0] == largest]
+    names = [row[1] for row in rows]
+    positions = np.arange(len(rows))
+    for panel, (first, unit, title) in enumerate(
+        [
+            (3, "multiples of x.copy()", f"time on {largest}, two balls"),
+            (6, "MiB added by one call", f"peak memory on {largest}"),
+        ]  # fmt: skip
+    ):
+        axis = axes[0, panel]
+        for offset, (label, column) in enumerate([("fast path", 0), ("anchor", 1), ("plain", 2)]):
+            values = [row[first + column] / (row[2] if panel == 0 else 1) for row in rows]
+            axis.bar(positions + (offset - 1) * 0.27, values, 0.27, label=label)
+        axis.set_yscale("log")
+        axis.set_ylim(bottom=1)
+        axis.set_xticks(positions, names, rotation=30, ha="right", fontsize=8)
+        axis.set_ylabel(unit)
+        axis.set_title(title)
+        axis.grid(True, axis="y", which="both", alpha=0.3)
+        axis.legend(fontsize=8)
+    axes[0, 1].axhline(VOLUMES_MIB[largest], color="grey", ls="--", lw=1)  # one mask
+    one, _, both_threads = threads
+    axes[0, 0].text(0.01, 0.97, f"_minimum_dis: 1 call {one * 1e3:.0f} ms, 2 threads on 2 "
+                    f"volumes {both_threads * 1e3:.0f} ms", transform=axes[0, 0].transAxes,
+                    va="top", fontsize=8)  # fmt: skip
     panels = [
-        (axes[0], pair_rows, "farthest pair (disc)", "mask points", "ConvexHull + pdist"),
-        (axes[1], distance_rows, "minimum distance (two balls)", "shell points of one ball",
+        (axes[1, 0], pair_rows, "farthest pair (disc)", "mask points", "ConvexHull + pdist"),
+        (axes[1, 1], distance_rows, "minimum distance (two balls)", "shell points of one ball",
          "binary_erosion + cKDTree"),
     ]  # fmt: skip
     for axis, rows, title, xlabel, reference_label in panels:
@@ -178,17 +408,21 @@ def plot(pair_rows, distance_rows):
         axis.legend()
     figure.tight_layout()
     target = DOCS / "medical_timing.png"
-    figure.savefig(target, dpi=110)
+    figure.savefig(target, dpi=100)
     print(f"\nplot written to {target}")
 
 
 def main():
     quick = "--quick" in sys.argv
+    sizes = ["128^3", "256^3"] if quick else list(VOLUMES)
+    volume_rows = volume_table(sizes)
+    threads = thread_table(sizes[-1])
     pair_radii = [8, 16, 24, 64] if quick else [8, 12, 16, 24, 32, 64, 128, 256, 499]
     ball_radii = [4, 8, 12] if quick else [4, 6, 8, 12, 16, 20, 30, 50]
+    print()
     pair_rows = farthest_pair_table(pair_radii)
     distance_rows = distance_table(ball_radii)
-    plot(pair_rows, distance_rows)
+    plot(volume_rows, threads, pair_rows, distance_rows)
 
 
 if __name__ == "__main__":

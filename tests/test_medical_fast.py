@@ -1,7 +1,11 @@
-"""The native fast paths of the farthest pair and the minimum distance against the
-plain path of the same module, which a rebound module name forces."""
+"""The native fast paths against the plain steps of the same module, which rebound module
+names force: the farthest pair, the minimum distance, the set operations, the shell and
+the crossing test, on masks of every element type and layout."""
 
+import builtins
 import itertools
+import tracemalloc
+import types
 
 import numpy as np
 import pytest
@@ -15,13 +19,25 @@ def same_combinations(*args):
     return itertools.combinations(*args)
 
 
+def same_range(*args):
+    return range(*args)
+
+
+# numpy under another module object: every attribute read is numpy's own, at that moment.
+SAME_NUMPY = types.ModuleType("numpy")
+SAME_NUMPY.__getattr__ = lambda name: getattr(np, name)
+
+
 @pytest.fixture
 def plain(monkeypatch):
-    """Runs a function with the plain path (an equal but different `combinations`)."""
+    """Runs a function with the plain steps: `combinations`, `np` and `range` rebound to
+    equal but different objects (every fast path stands in for at least one of them)."""
 
     def run(func, *args):
         with monkeypatch.context() as patch:
             patch.setattr(medical, "combinations", same_combinations)
+            patch.setattr(medical, "np", SAME_NUMPY)
+            patch.setattr(medical, "range", same_range, raising=False)
             return outcome(func, *args)
 
     return run
@@ -42,6 +58,14 @@ def assert_same(fast, slow):
         assert len(fast[1]) == len(slow[1]) == 2
         for got, want in zip(fast[1], slow[1], strict=True):
             assert got.dtype == want.dtype and np.array_equal(got, want)
+    elif isinstance(slow[1], np.ndarray):
+        got, want = fast[1], slow[1]
+        assert type(got) is type(want) and (got.dtype, got.shape) == (want.dtype, want.shape)
+        assert got.strides == want.strides and got.flags.owndata == want.flags.owndata
+        # Byte for byte: a boolean copy keeps the bytes its source held.
+        assert got.view(np.uint8).tobytes() == want.view(np.uint8).tobytes()
+    elif isinstance(slow[1], bool):
+        assert fast[1] is slow[1]
     else:
         assert type(fast[1]) is type(slow[1]) and fast[1].tobytes() == slow[1].tobytes()
 
@@ -89,6 +113,7 @@ def variants(mask, rng):
     padded = np.zeros(tuple(2 * n for n in mask.shape), np.int64)
     padded[tuple(slice(None, None, 2) for _ in mask.shape)] = mask
     yield padded[tuple(slice(None, None, 2) for _ in mask.shape)]
+    yield labelled.astype(">i4")[::-1]
 
 
 SPACINGS = {
@@ -123,6 +148,7 @@ def test_float_masks_and_odd_spacings_agree_with_the_plain_path(plain):
     rng = np.random.default_rng(7)
     x = (rng.random((7, 9)) < 0.4) * rng.choice([0.5, -0.0, np.nan, 2.0], size=(7, 9))
     cases = [(x, [1.0, 1.0]), (x.astype(np.float32), [0.3, 1.7]), (x.astype(np.float16), 2.0),
+             (x.astype(">f8"), [0.3, 1.7]),
              (x, [0.0, 1.0]), (x, [np.inf, 1.0]), (x, [1.0]), (x, [True, 1.0]), (x, "ab"),
              (x.astype(np.complex128), [1.0, 1.0]), (np.zeros((0, 3)), [1.0, 1.0])]  # fmt: skip
     for args in cases:
@@ -165,8 +191,11 @@ def test_any_rebound_name_gives_the_plain_path(monkeypatch, name):
     assert calls  # the plain path went through the rebound name
 
 
+ARGMAX = np.argmax  # not the patched one: that would call itself
+
+
 def last_argmax(values):
-    return len(values) - 1 - np.argmax(np.asarray(values)[::-1])
+    return len(values) - 1 - ARGMAX(np.asarray(values)[::-1])
 
 
 TRIANGLE = np.zeros((3, 5), bool)
@@ -220,3 +249,227 @@ def test_sizes_the_plain_path_cannot_reach():
     shells = [np.argwhere(b & ~ndimage.binary_erosion(b)) * spacing for b in (ball1, ball2)]
     nearest = cKDTree(shells[1]).query(shells[0])[0].min()
     assert medical._minimum_dis(ball1, ball2, spacing) == pytest.approx(nearest, rel=1e-12)
+
+
+# ------------------------------------------------------------- set operations, shells, bands
+
+# int64 values whose sums wrap around: (2**63 - 1) + (-2**63 + 3) and -2**63 + (-2**63 + 2)
+# are 2, as numpy's int64 addition has it.
+WIDE = np.array([1, 2, -1, 3, 2**63 - 1, -(2**63), -(2**63) + 2, -(2**63) + 3], np.int64)
+
+
+def layouts(array):
+    """C and Fortran order, a reversed view, axes stored in another order, a strided view,
+    a broadcast view (stride 0)."""
+    yield array
+    yield np.broadcast_to(array[:1], array.shape)
+    yield np.asfortranarray(array)
+    yield array[::-1]
+    yield np.ascontiguousarray(np.moveaxis(array, 0, -1)).transpose(
+        (array.ndim - 1, *range(array.ndim - 1))
+    )
+    padded = np.zeros(tuple(2 * n + 1 for n in array.shape), array.dtype)
+    inner = tuple(slice(1, None, 2) for _ in array.shape)
+    padded[inner] = array
+    yield padded[inner]
+
+
+def element_types(mask, rng):
+    """The mask as booleans (bytes other than 0 and 1 too) and integers of every width,
+    either byte order, with values beyond 0 and 1 and sums that wrap."""
+    yield mask
+    yield (mask * rng.choice([1, 2, 255], size=mask.shape)).astype(np.uint8).view(bool)
+    for dtype in (np.int8, np.uint8, ">i2", np.uint16, np.int32, ">u4"):
+        yield (mask * rng.choice([1, 2, -1], size=mask.shape)).astype(dtype)
+    wide = mask * rng.choice(WIDE, size=mask.shape)
+    yield wide
+    yield wide.astype(">u8")
+
+
+def partners(x, other, rng):
+    """Masks to pair with x: `other` in every element type, and one whose int64 values add
+    up with x's to 2 (wrapping) at random elements."""
+    yield from element_types(other, rng)
+    if x.dtype.kind in "iu":
+        values = x.astype(np.int64)
+        yield np.where(rng.random(x.shape) < 0.5, 2 - values, values)
+
+
+@pytest.mark.parametrize("ndim", [1, 2, 3, 4])
+@pytest.mark.parametrize("seed", range(3))
+def test_mask_operations_equal_the_plain_steps(plain, ndim, seed):
+    rng = np.random.default_rng(100 * ndim + seed)
+    masks = list(shapes(rng, ndim).values())
+    for number, mask in enumerate(masks):
+        other = masks[int(rng.integers(0, len(masks)))]
+        # One element type per mask, in turn: every type for each ndim over the seeds.
+        kinds = list(element_types(mask, rng))
+        kind = kinds[(number + len(masks) * seed) % len(kinds)]
+        mates = list(partners(kind, other, rng))
+        for x in layouts(kind):
+            ys = list(layouts(mates[int(rng.integers(0, len(mates)))]))
+            y = ys[int(rng.integers(0, len(ys)))]
+            calls = [(medical._superposition, x, y), (medical._diff_set, x, y),
+                     (medical._union_set, x, y)]  # fmt: skip
+            calls += [(medical._to_shell, x, t) for t in (0, 1, 3)]
+            calls += [(medical._is_cross, x, y, t) for t in (0, 1, 4)]
+            for func, *args in calls:
+                assert_same(outcome(func, *args), plain(func, *args))
+
+
+@pytest.mark.parametrize(
+    ("shape", "density", "tols"),
+    [
+        # Distances beyond a byte (t >= 254), and beyond 16 bits (t >= 65534).
+        ((1200,), 0.95, [253, 254, 599, 600, 10**18]),
+        ((520, 520), 1.0, [300]),
+        ((140_000,), 0.9, [70_000]),
+    ],
+)
+def test_many_rounds_equal_the_rounds_that_reach_the_fixed_point(shape, density, tols):
+    """The steps rendered with scipy, their rounds stopped where scipy's erosion or
+    dilation gives back its input (every later round would give it again)."""
+
+    def rounds(step, array, count):
+        for _ in range(count):
+            following = step(array)
+            if np.array_equal(following, array):
+                break
+            array = following
+        return array
+
+    rng = np.random.default_rng(9)
+    x = rng.random(shape) < density
+    y = rng.random(shape) < 0.5
+    for t in tols:
+        eroded = rounds(ndimage.binary_erosion, x.copy(), t)
+        shell = (x.astype(int) - eroded.astype(int)).astype(bool)
+        assert_same(outcome(medical._to_shell, x, t), ("ok", shell))
+        band = rounds(ndimage.binary_dilation, x.copy(), t).astype(int) - x + y.astype(int) == 2
+        assert medical._is_cross(x, y, t) is (ndimage.label(band)[1] != 1)
+
+
+class Subclass(np.ndarray):
+    pass
+
+
+MASK = np.zeros((5, 6), bool)
+MASK[1:4, 2:5] = True
+
+
+@pytest.mark.filterwarnings("ignore:invalid value encountered:RuntimeWarning")
+@pytest.mark.parametrize(
+    ("x", "y"),
+    [
+        (MASK * 0.7, MASK),  # astype(int) truncates floats
+        (MASK, np.where(MASK, np.nan, 0.0)),  # ... and warns on NaN
+        (MASK.astype(object), MASK),
+        (MASK.view(Subclass), MASK),
+        (MASK, MASK[:1]),  # broadcasting between shapes
+        (MASK, MASK[:4]),  # shapes that do not broadcast
+        (MASK[0, 0], MASK[1, 2]),  # 0-d
+        (np.zeros((0, 3), bool), np.zeros((0, 3), bool)),
+        (MASK.astype(">i2"), MASK),  # scipy's label refuses big-endian arrays
+        (MASK.tolist(), MASK),
+    ],
+)
+def test_arguments_the_fast_paths_leave_give_the_plain_results(plain, x, y):
+    for func, *args in [(medical._superposition, x, y), (medical._diff_set, x, y),
+                        (medical._union_set, x, y), (medical._to_shell, x, 1),
+                        (medical._is_cross, x, y, 1)]:  # fmt: skip
+        assert_same(outcome(func, *args), plain(func, *args))
+
+
+@pytest.mark.parametrize(
+    "name", ["np", "np.where", "np.zeros_like", "np.ones_like", "range", "binary_erosion",
+             "binary_dilation", "label"],
+)  # fmt: skip
+def test_a_rebound_name_gives_the_plain_steps(monkeypatch, name):
+    """Each name the steps read, rebound to a spy (in numpy itself for numpy's functions):
+    the steps go through it."""
+    calls = []
+    *path, attribute = name.split(".")
+    owner = medical
+    for part in path:
+        owner = getattr(owner, part)
+    original = getattr(owner, attribute, None) or getattr(builtins, attribute)
+
+    class Spy:
+        def __getattr__(self, attribute):
+            calls.append(attribute)
+            return getattr(original, attribute)
+
+        def __call__(self, *args, **kwargs):
+            calls.append("call")
+            return original(*args, **kwargs)
+
+    monkeypatch.setattr(owner, attribute, Spy(), raising=False)
+    medical._superposition(MASK, ~MASK)
+    medical._diff_set(MASK, ~MASK)
+    medical._union_set(MASK, ~MASK)
+    medical._to_shell(MASK, 1)
+    medical._is_cross(MASK, ~MASK, 1)
+    assert calls
+
+
+@pytest.mark.parametrize(
+    ("name", "replacement", "call", "expected"),
+    [
+        ("range", lambda n: iter(()), lambda: medical._to_shell(np.ones((3, 3), bool)).sum(), 0),
+        ("range", lambda n: iter(()), lambda: medical._is_cross(MASK, ~MASK, 3), True),
+        # numpy reads int and bool as types: 258 as int8 is 2, which with 0 adds up to 2.
+        ("int", np.int8,
+         lambda: medical._superposition((MASK * 258).astype(np.int16), ~MASK).sum(), 9),
+        ("bool", np.uint8, lambda: medical._diff_set(MASK, ~MASK).dtype, np.uint8),
+        ("bool", np.uint8, lambda: medical._to_shell(MASK, 1).dtype, np.uint8),
+        # enumerate counting from 1 collects the pair before the farthest one.
+        ("enumerate", lambda items: enumerate(items, 1),
+         lambda: tuple(map(tuple, medical._points_pair(np.eye(3, dtype=bool), [1, 1]))),
+         ((0, 0), (1, 1))),
+        ("len", lambda items: 3, lambda: medical._is_mask_pair([MASK, MASK]), False),
+        ("all", lambda items: True, lambda: medical._is_mask_pair([MASK, MASK.T]), True),
+        ("zip", lambda *items: iter(()), lambda: medical._is_mask_pair([MASK, MASK.T]), True),
+        ("zip", lambda *items: iter(()), lambda: medical._apply_spacing([1, 2], [3, 4]).size, 0),
+    ],
+)  # fmt: skip
+def test_built_ins_are_read_as_a_function_body_reads_them(
+    monkeypatch, name, replacement, call, expected
+):
+    monkeypatch.setattr(medical, name, replacement, raising=False)
+    assert call() == expected
+
+
+def test_the_plain_farthest_pair_walks_every_pair_twice(monkeypatch):
+    walked = []
+
+    def counting(items, r):
+        walked.append(0)
+        for pair in itertools.combinations(items, r):
+            walked[-1] += 1
+            yield pair
+
+    monkeypatch.setattr(medical, "combinations", counting)
+    medical._points_pair(np.ones((3, 4), bool), [1.0, 1.0])  # the winner is the 12th pair
+    assert walked == [66, 66]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [lambda x, y: medical._superposition(x, y), lambda x, y: medical._diff_set(x, y),
+     lambda x, y: medical._union_set(x, y), lambda x, y: medical._to_shell(x),
+     lambda x, y: medical._to_shell(x, 4), lambda x, y: medical._is_cross(x, y, 4)],
+)  # fmt: skip
+def test_the_fast_paths_allocate_one_boolean_array(plain, call):
+    """numpy traces its arrays' memory: the fast paths make only their result (or, for
+    _is_cross, one scratch array), where the steps make int64 temporaries."""
+    rng = np.random.default_rng(4)
+    x, y = (rng.random((64, 64, 64)) < 0.5 for _ in range(2))
+    peaks = []
+    for run in (lambda: call(x, y), lambda: plain(call, x, y)):
+        tracemalloc.start()
+        try:
+            run()
+            peaks.append(tracemalloc.get_traced_memory()[1])
+        finally:
+            tracemalloc.stop()
+    assert peaks[0] <= x.nbytes + 65536 < 8 * x.nbytes <= peaks[1]

@@ -45,13 +45,14 @@ Ref minimum_dis_body(rt::Call& call) {
 Ref is_cross_body(rt::Call& call) {
   PyObject* x = call.arg(0);
   PyObject* y = call.arg(1);
+  if (Ref fast = fast::is_cross(call, x, y, call.arg(2))) return fast;
   // The mask grows every round until it fills the array (or stays empty).
   Ref dilated = morphology_rounds(call, call.arg(2), x, "binary_dilation");
   // _temp.astype(int) - x.astype(int) + y.astype(int), left to right.
-  Ref grown = np::as_int(dilated);
-  Ref original = np::as_int(x);
+  Ref grown = np::as_int(call, dilated);
+  Ref original = np::as_int(call, x);
   Ref band = Ref::steal(PyNumber_Subtract(grown.get(), original.get()));
-  Ref overlap = rt::add(band, np::as_int(y));
+  Ref overlap = rt::add(band, np::as_int(call, y));
   Ref zeros_like = np::attr(call, "zeros_like");
   Ref pieces = rt::call(zeros_like, {x});
   np::set_where(

@@ -2,6 +2,7 @@
 // coordinate scaling.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "medical.hpp"
 #include "orvane/rt/buffer.hpp"
@@ -26,43 +27,40 @@ Ref itk_img_body(rt::Call& call) {
   return image;
 }
 
+// False if len(x) != 2 else (all([i == j for i, j in zip(x[0].shape, x[1].shape)]) and
+// all([i.dtype == bool for i in x])), each built-in read where the body reads it.
 Ref is_mask_pair_body(rt::Call& call) {
   PyObject* x = call.arg(0);
-  Py_ssize_t length = PyObject_Length(x);
-  if (length < 0) rt::throw_error_set();
-  if (length != 2) return rt::boolean(false);
+  Ref len = call.global("len");
+  Ref length = rt::call(len, {x});
+  if (rt::truthy(rt::compare(length, rt::integer(2), Py_NE))) return rt::boolean(false);
 
   // Only the leading extents that zip pairs are compared.
-  Ref first_shape = rt::iter(rt::getattr(rt::getitem(x, 0), "shape"));
-  Ref second_shape = rt::iter(rt::getattr(rt::getitem(x, 1), "shape"));
-  std::vector<Ref> same_extent;
-  while (Ref a = rt::next(first_shape)) {
-    Ref b = rt::next(second_shape);
-    if (!b) break;
-    same_extent.push_back(rt::compare(a, b, Py_EQ));
-  }
-  if (!all_true(same_extent)) return rt::boolean(false);
+  Ref all = call.global("all");
+  Ref first_shape = rt::getattr(rt::getitem(x, 0), "shape");
+  Ref second_shape = rt::getattr(rt::getitem(x, 1), "shape");
+  Ref same_extent = rt::new_list();
+  for_zip(call, first_shape, second_shape,
+          [&](rt::Handle a, rt::Handle b) { rt::append(same_extent, rt::compare(a, b, Py_EQ)); });
+  Ref extents_agree = rt::call(all, {same_extent});
+  if (!rt::truthy(extents_agree)) return extents_agree;
 
-  std::vector<Ref> boolean_dtype;
+  all = call.global("all");
+  Ref boolean_dtype = rt::new_list();
   Ref items = rt::iter(x);
   while (Ref item = rt::next(items)) {
-    boolean_dtype.push_back(
-        rt::compare(rt::getattr(item, "dtype"), reinterpret_cast<PyObject*>(&PyBool_Type), Py_EQ));
+    Ref dtype = rt::getattr(item, "dtype");
+    rt::append(boolean_dtype, rt::compare(dtype, call.global("bool"), Py_EQ));
   }
-  return rt::boolean(all_true(boolean_dtype));
+  return rt::call(all, {boolean_dtype});
 }
 
 // np.array([i * j for i, j in zip(x, _sp)])
 Ref apply_spacing_body(rt::Call& call) {
   Ref array = np::attr(call, "array");
   Ref products = rt::new_list();
-  Ref coordinates = rt::iter(call.arg(0));
-  Ref spacings = rt::iter(call.arg(1));
-  while (Ref coordinate = rt::next(coordinates)) {
-    Ref spacing = rt::next(spacings);
-    if (!spacing) break;
-    rt::append(products, Ref::steal(PyNumber_Multiply(coordinate.get(), spacing.get())));
-  }
+  for_zip(call, call.arg(0), call.arg(1),
+          [&](rt::Handle i, rt::Handle j) { rt::append(products, rt::multiply(i, j)); });
   return rt::call(array, {products});
 }
 
@@ -78,13 +76,6 @@ const rt::FunctionSpec is_mask_pair{
     .name = "<lambda>", .params = kPairParams, .body = is_mask_pair_body};
 const rt::FunctionSpec apply_spacing{
     .name = "<lambda>", .params = kSpacingParams, .body = apply_spacing_body};
-
-bool all_true(const std::vector<rt::Ref>& results) {
-  for (const rt::Ref& result : results) {
-    if (!rt::truthy(result)) return false;
-  }
-  return true;
-}
 
 namespace {
 
@@ -135,45 +126,28 @@ bool same_mask(rt::Handle before, rt::Handle after) {
   return equal_elements(a, b);
 }
 
-// `for _ in range(count): value = step(value)`, then the final value: no step when
-// count <= 0. Each round first runs pending signal handlers, as the backward jump of a
-// Python loop does, so Ctrl-C stops even 10**18 rounds. A round after which
-// `settled(before, after)` holds reached a fixed point of the step: every round left would
-// give the same value again, so the loop ends there, with the value it would end with.
-template <class Step, class Settled>
-rt::Ref repeat(rt::Handle count, rt::Ref value, Step&& step, Settled&& settled) {
-  int overflow = 0;
-  long long times = PyLong_AsLongLongAndOverflow(count.get(), &overflow);
-  if (times == -1 && PyErr_Occurred()) rt::throw_error_set();
-  if (overflow < 0 || (overflow == 0 && times <= 0)) return value;
-  // Beyond the range of long long the count is still finite; the loop stops at a fixed
-  // point or an interrupt long before 2**64 rounds.
-  unsigned long long remaining = overflow > 0 ? ~0ULL : static_cast<unsigned long long>(times);
-  for (; remaining != 0; --remaining) {
-    rt::check_interrupts();
-    rt::Ref next = step(value);
-    const bool fixed_point = settled(value, next);
+}  // namespace
+
+rt::Ref morphology_rounds(const rt::Call& call, rt::Handle count, rt::Handle x, const char* name) {
+  rt::Ref value = rt::call_method(x, "copy");
+  rt::Ref range = call.global("range");
+  rt::Ref rounds = rt::iter(rt::call(range, {count}));
+  while (rt::Ref round = rt::next(rounds)) {
+    rt::Ref next = rt::call(call.global(name), {value});
+    const bool fixed_point = call.bound_at_import({name, "range"}) && same_mask(value, next);
     value = std::move(next);
     if (fixed_point) break;
   }
   return value;
 }
 
-}  // namespace
-
-rt::Ref morphology_rounds(const rt::Call& call, rt::Handle count, rt::Handle x, const char* name) {
-  return repeat(
-      count, rt::call_method(x, "copy"),
-      [&](rt::Handle value) { return rt::call(call.global(name), {value}); },
-      [&](rt::Handle before, rt::Handle after) {
-        return call.bound_at_import({name}) && same_mask(before, after);
-      });
-}
-
 namespace np {
 
-rt::Ref as_int(rt::Handle obj) {
-  return rt::call_method(obj, "astype", {reinterpret_cast<PyObject*>(&PyLong_Type)});
+rt::Ref as_type(const rt::Call& call, rt::Handle obj, const char* builtin,
+                std::initializer_list<rt::Kw> kwargs) {
+  rt::Ref astype = rt::getattr(obj, "astype");
+  rt::Ref type = call.global(builtin);
+  return rt::call(astype, {type}, kwargs);
 }
 
 rt::Ref attr(const rt::Call& call, const char* name) {

@@ -1,7 +1,7 @@
 // The functions of the mask geometry module, defined in their own files and bound by
 // module.cpp in the module's order.
 #pragma once
-#include <vector>
+#include <initializer_list>
 
 #include "orvane/rt/runtime.hpp"
 
@@ -26,8 +26,13 @@ extern const rt::FunctionSpec is_cross;
 // Small numpy idioms shared by the files above. Each performs its Python steps in
 // Python's order: a callee is read before its arguments are computed.
 namespace np {
-// obj.astype(int)
-rt::Ref as_int(rt::Handle obj);
+// obj.astype(<builtin>, **kwargs): the method is read, then the built-in's name (`int`,
+// `bool`) as a body reads it, at each call.
+rt::Ref as_type(const rt::Call& call, rt::Handle obj, const char* builtin,
+                std::initializer_list<rt::Kw> kwargs = {});
+inline rt::Ref as_int(const rt::Call& call, rt::Handle obj) {
+  return as_type(call, obj, "int");
+}
 // np.<name>, with `np` read from the module namespace.
 rt::Ref attr(const rt::Call& call, const char* name);
 // np.linalg.norm
@@ -41,15 +46,24 @@ void set_where(const rt::Call& call, rt::Handle arr, Condition&& condition, rt::
 }
 }  // namespace np
 
-// The built-in all() over a list of already computed results.
-bool all_true(const std::vector<rt::Ref>& results);
+// `for a, b in zip(first, second)` (zip read as a body reads it), calling each(a, b).
+template <class Each>
+void for_zip(const rt::Call& call, rt::Handle first, rt::Handle second, Each&& each) {
+  rt::Ref zip = call.global("zip");
+  rt::Ref pairs = rt::iter(rt::call(zip, {first, second}));
+  while (rt::Ref pair = rt::next(pairs)) {
+    auto [a, b] = rt::unpack<2>(pair);
+    each(a, b);
+  }
+}
 
-// `_x = x.copy()`, then `for _ in range(count): _x = <name>(_x)` with `name` (scipy's
-// binary_erosion or binary_dilation) read from the module at each round; returns `_x`.
+// `_x = x.copy()`, then `for _ in range(count): _x = <name>(_x)` with `range` and `name`
+// (scipy's binary_erosion or binary_dilation) read as a body reads them; returns `_x`.
 // Each round first runs pending signal handlers, as the backward jump of a Python loop
-// does. While `name` is the import-time function, a round that returns its input
-// unchanged is a fixed point (scipy's function depends on its input alone), so the rounds
-// end there with the value the full loop would end with.
+// does. While `range` and `name` are the import-time objects, a round that returns its
+// input unchanged is a fixed point (scipy's function depends on its input alone, and
+// range's iterator does nothing else), so the rounds end there with the value the full
+// loop would end with.
 rt::Ref morphology_rounds(const rt::Call& call, rt::Handle count, rt::Handle x, const char* name);
 
 }  // namespace orvane::medical

@@ -21,9 +21,12 @@ void exec_medical(rt::ModuleBuilder& m) {
   Ref spatial = rt::call(import, {rt::str("scipy.spatial")},
                          {{"fromlist", rt::list({rt::str("ConvexHull")})}});
   m.bind("_convex", rt::getattr(spatial, "ConvexHull"));
-  // What the fast paths stand in for and use, as numpy has it now (nothing is bound).
-  for (const char* path : {"np.ndarray", "np.float64", "np.intp", "np.argwhere", "np.argmax",
-                           "np.argmin", "np.array", "np.asarray", "np.vstack", "np.linalg.norm"}) {
+  // What the fast paths stand in for and use, as numpy and the built-ins have it now
+  // (nothing is bound).
+  for (const char* path :
+       {"np.ndarray", "np.float64", "np.intp", "np.argwhere", "np.argmax", "np.argmin", "np.array",
+        "np.asarray", "np.vstack", "np.linalg.norm", "np.where", "np.zeros_like", "np.ones_like",
+        "np.empty", "np.empty_like", "int", "bool", "range", "enumerate"}) {
     m.remember(path);
   }
 

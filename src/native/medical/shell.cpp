@@ -9,12 +9,13 @@ using rt::Ref;
 
 Ref to_shell_body(rt::Call& call) {
   PyObject* x = call.arg(0);
+  if (Ref fast = fast::to_shell(call, x, call.arg(1))) return fast;
   // A non-empty mask loses elements every round until it is empty.
   Ref eroded = morphology_rounds(call, call.arg(1), x, "binary_erosion");
-  Ref minuend = np::as_int(x);
-  Ref subtrahend = np::as_int(eroded);
+  Ref minuend = np::as_int(call, x);
+  Ref subtrahend = np::as_int(call, eroded);
   Ref difference = Ref::steal(PyNumber_Subtract(minuend.get(), subtrahend.get()));
-  return rt::call_method(difference, "astype", {reinterpret_cast<PyObject*>(&PyBool_Type)});
+  return np::as_type(call, difference, "bool");
 }
 
 // The pair of mask points farthest apart under the spacing, by comparing every pair:
@@ -42,10 +43,12 @@ Ref literal_points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
   // [m for n, m in enumerate(combinations(idx, 2)) if n == _opt_idx][0]: every pair is
   // walked, the winner is the first one collected.
   Ref winners = rt::new_list();
-  pairs = rt::iter(rt::call(call.global("combinations"), {idx, two}));
-  long long count = 0;
-  while (Ref pair = rt::next(pairs)) {
-    if (rt::equals(rt::integer(count++), best)) rt::append(winners, pair);
+  Ref enumerate = call.global("enumerate");
+  Ref combinations = call.global("combinations");
+  Ref numbered = rt::iter(rt::call(enumerate, {rt::call(combinations, {idx, two})}));
+  while (Ref item = rt::next(numbered)) {
+    auto [n, pair] = rt::unpack<2>(item);
+    if (rt::equals(n, best)) rt::append(winners, pair);
   }
   return rt::getitem(winners, 0);
 }

@@ -10,8 +10,6 @@
 // while D / s_min stays below kMaxAspect no such pair can round up to the computed maximum.
 #include "farthest_pair.hpp"
 
-#include "orvane/rt/object.hpp"
-
 #include <algorithm>
 #include <numeric>
 
@@ -21,30 +19,81 @@ namespace {
 constexpr double kMaxAspect = 1e6;
 
 struct Candidate {
-  std::array<std::int64_t, kMaxAxes> at{};
-  std::int64_t ordinal = 0;  // position among the mask points in row-major order
+  Index at{};
 };
 
-// First and last set element of every line along the last axis, in row-major order.
-std::vector<Candidate> line_extremes(const MaskReader& mask, std::int64_t& count) {
-  std::vector<Candidate> out;
-  const std::size_t last = mask.ndim() - 1;
-  std::optional<Candidate> latest;  // the line's latest point after its first
-  auto same_line = [last](const Candidate& a, const std::array<std::int64_t, kMaxAxes>& b) {
-    return std::equal(a.at.begin(), a.at.begin() + static_cast<std::ptrdiff_t>(last), b.begin());
-  };
-  count = 0;
-  mask.for_each_nonzero([&](const std::array<std::int64_t, kMaxAxes>& index, const char*) {
-    Candidate here{index, count++};
-    if (!out.empty() && same_line(out.back(), index)) {
-      latest = here;
-      return;
+constexpr std::int64_t kBlock = std::int64_t{1} << 16;
+
+// The first set element of a line of n elements at p (step bytes apart), or n; the last
+// one at or after `low`, or low - 1. Stretches of eight zero bytes in a contiguous line
+// are zero elements of any type, and are skipped a word at a time. Long lines are
+// scanned block by block, each counted as progress.
+template <class E>
+std::int64_t first_set(const char* p, std::int64_t step, std::int64_t n, rt::WithoutGil& gil) {
+  constexpr std::int64_t kPerWord = 8 / E::kSize;
+  for (std::int64_t block = 0; block < n; block += kBlock) {
+    const std::int64_t end = std::min(n, block + kBlock);
+    std::int64_t i = block;
+    if (step == E::kSize) {
+      while (i + kPerWord <= end && load<std::uint64_t>(p + i * step) == 0) i += kPerWord;
     }
-    if (latest) out.push_back(*latest);
-    latest.reset();
-    out.push_back(here);
+    while (i < end && !E::nonzero(p + i * step)) ++i;
+    if (i < end) return i;
+    gil.progress(end - block);
+  }
+  return n;
+}
+
+template <class E>
+std::int64_t last_set(const char* p, std::int64_t step, std::int64_t n, std::int64_t low,
+                      rt::WithoutGil& gil) {
+  constexpr std::int64_t kPerWord = 8 / E::kSize;
+  for (std::int64_t block = n; block > low; block -= kBlock) {
+    const std::int64_t begin = std::max(low, block - kBlock);
+    std::int64_t i = block;  // one past the candidate
+    if (step == E::kSize) {
+      while (i - kPerWord >= begin && load<std::uint64_t>(p + (i - kPerWord) * step) == 0) {
+        i -= kPerWord;
+      }
+    }
+    while (i > begin && !E::nonzero(p + (i - 1) * step)) --i;
+    if (i > begin) return i - 1;
+    gil.progress(block - begin);
+  }
+  return low - 1;
+}
+
+// First and last set element of every line along the last axis, in row-major order;
+// `count` is at least 2 when the mask has two elements or more.
+std::vector<Candidate> line_extremes(const MaskData& mask, std::int64_t& count,
+                                     rt::WithoutGil& gil) {
+  std::vector<Candidate> out;
+  count = 0;
+  const Geometry& shape = mask.geometry;
+  const std::size_t last = shape.ndim - 1;
+  const std::int64_t n = shape.last();
+  const std::int64_t step = shape.strides[last];
+  visit_element(mask.type, [&]<class E>(E) {
+    const std::array<const Index*, 1> strides{&shape.strides};
+    LineWalker<1> lines(shape, strides);
+    do {
+      const char* p = mask.data + lines.offset(0);
+      const std::int64_t first = first_set<E>(p, step, n, gil);
+      if (first < n) {
+        Candidate here{lines.index()};
+        here.at[last] = first;
+        out.push_back(here);
+        const std::int64_t final = last_set<E>(p, step, n, first + 1, gil);
+        ++count;
+        if (final > first) {
+          here.at[last] = final;
+          out.push_back(here);
+          ++count;
+        }
+      }
+      gil.progress(std::min(n, kBlock) + 1);  // each line costs something, however short
+    } while (lines.next());
   });
-  if (latest) out.push_back(*latest);
   return out;
 }
 
@@ -123,15 +172,17 @@ std::vector<Candidate> prune_by_planes(std::vector<Candidate> candidates, std::s
 
 }  // namespace
 
-std::optional<PointPair> farthest_pair(const MaskReader& mask, const Spacing& spacing) {
-  const std::size_t ndim = mask.ndim();
+std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing,
+                                       rt::WithoutGil& gil) {
+  const std::size_t ndim = mask.geometry.ndim;
   if (spacing.smallest_magnitude() == 0.0) return std::nullopt;
   std::int64_t count = 0;
-  std::vector<Candidate> candidates = line_extremes(mask, count);
+  std::vector<Candidate> candidates = line_extremes(mask, count, gil);
   if (count < 2) return std::nullopt;
   for (std::size_t u = 0; u < ndim; ++u) {
     for (std::size_t v = u + 1; v < ndim; ++v) {
       candidates = prune_by_planes(std::move(candidates), ndim, u, v);
+      gil.progress(static_cast<std::int64_t>(candidates.size()) * 16);
     }
   }
 
@@ -152,7 +203,7 @@ std::optional<PointPair> farthest_pair(const MaskReader& mask, const Spacing& sp
   std::size_t best_i = 0;
   std::size_t best_j = 0;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (i % 256 == 0) rt::check_interrupts();  // Ctrl-C is noticed within a second
+    gil.progress(static_cast<std::int64_t>(candidates.size() - i));
     for (std::size_t j = i + 1; j < candidates.size(); ++j) {
       const double length =
           scaled_length(candidates[i].at.data(), candidates[j].at.data(), spacing, ndim);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mask.hpp"
+#include "orvane/rt/gil.hpp"
 #include "spacing.hpp"
 
 namespace orvane::medical::fast {
@@ -18,6 +19,8 @@ struct PointPair {
 // nullopt when the fast path cannot vouch for the plain path's answer (fewer than two
 // points, zero spacing, or a spacing so uneven that rounding could matter): the caller
 // then runs the plain path.
-std::optional<PointPair> farthest_pair(const MaskReader& mask, const Spacing& spacing);
+// Runs without the GIL.
+std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing,
+                                       rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast

@@ -1,6 +1,7 @@
 #include "fast_paths.hpp"
 
 #include "farthest_pair.hpp"
+#include "gate.hpp"
 #include "nearest_shells.hpp"
 
 namespace orvane::medical::fast {
@@ -8,29 +9,18 @@ namespace {
 
 using rt::Ref;
 
-// The module names and the numpy functions whose import-time objects the fast paths
-// stand in for: a caller who rebinds one of them, or patches numpy.argmax, gets the
-// plain path and so exactly the calls it makes.
+// The module names, built-ins and numpy functions whose import-time objects the fast
+// paths stand in for: a caller who rebinds one of them, or patches numpy.argmax, gets the
+// plain path and so exactly the calls it makes. (_minimum_dis calls _to_shell, whose
+// steps use range, int, bool and binary_erosion.)
 bool module_untouched(const rt::Call& call) {
-  return call.bound_at_import({"np", "combinations", "_to_shell", "binary_erosion", "np.argwhere",
-                               "np.argmax", "np.argmin", "np.array", "np.asarray", "np.vstack",
-                               "np.linalg", "np.linalg.norm"});
+  return call.bound_at_import({"np", "combinations", "enumerate", "_to_shell", "binary_erosion",
+                               "range", "int", "bool", "np.argwhere", "np.argmax", "np.argmin",
+                               "np.array", "np.asarray", "np.vstack", "np.linalg",
+                               "np.linalg.norm"});
 }
 
-bool is_exact_ndarray(rt::Handle obj, rt::Handle ndarray_type) {
-  return reinterpret_cast<PyObject*>(Py_TYPE(obj.get())) == ndarray_type.get();
-}
-
-// A 1..7-dimensional array of a readable element type, else nothing.
-struct ReadableMask {
-  rt::BufferView view;
-  std::optional<ElementType> type;
-  explicit ReadableMask(rt::Handle obj) : view(obj) {
-    if (!view.empty() && view.ndim() >= 1 && view.ndim() <= kMaxAxes) type = element_type(view);
-  }
-};
-
-Ref index_list(const std::array<std::int64_t, kMaxAxes>& point, std::size_t ndim) {
+Ref index_list(const Index& point, std::size_t ndim) {
   Ref items = Ref::steal(PyList_New(static_cast<Py_ssize_t>(ndim)));
   for (std::size_t k = 0; k < ndim; ++k) {
     PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(k), rt::integer(point[k]).release());
@@ -42,15 +32,17 @@ Ref index_list(const std::array<std::int64_t, kMaxAxes>& point, std::size_t ndim
 
 Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
   if (!module_untouched(call)) return {};
-  Ref ndarray_type = call.imported("np.ndarray");
-  if (!is_exact_ndarray(x, ndarray_type)) return {};
-  ReadableMask mask(x);
-  if (!mask.type) return {};
-  const std::size_t ndim = mask.view.ndim();
-  auto spacing =
-      read_spacing(sp.get(), ndim, ndarray_type.get(), call.imported("np.float64").get());
+  const ReadableMask mask(call, x, true);  // argwhere reads floats by their truth
+  if (!mask.mask()) return {};
+  const std::size_t ndim = mask.mask()->geometry.ndim;
+  auto spacing = read_spacing(sp.get(), ndim, call.imported("np.ndarray").get(),
+                              call.imported("np.float64").get());
   if (!spacing) return {};
-  auto pair = farthest_pair(MaskReader(mask.view, *mask.type), *spacing);
+  std::optional<PointPair> pair;
+  {
+    rt::WithoutGil gil;
+    pair = farthest_pair(*mask.mask(), *spacing, gil);
+  }
   if (!pair) return {};
   // Two rows of one index array, like the rows of argwhere that the plain path returns.
   Ref rows_list = rt::list({index_list(pair->first, ndim), index_list(pair->second, ndim)});
@@ -61,26 +53,26 @@ Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
 
 Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp) {
   if (!module_untouched(call)) return {};
-  Ref ndarray_type = call.imported("np.ndarray");
-  if (!is_exact_ndarray(x, ndarray_type) || !is_exact_ndarray(y, ndarray_type)) return {};
-  ReadableMask first(x);
-  ReadableMask second(y);
   // Float masks: astype(int) truncates and the shell differs from the non-zero test.
-  for (const ReadableMask* mask : {&first, &second}) {
-    if (!mask->type || mask->type->kind == ElementKind::Float) return {};
-  }
-  const std::size_t ndim = first.view.ndim();
-  if (second.view.ndim() != ndim) return {};
-  auto spacing =
-      read_spacing(sp.get(), ndim, ndarray_type.get(), call.imported("np.float64").get());
+  const ReadableMask first(call, x);
+  const ReadableMask second(call, y);
+  if (!first.mask() || !second.mask()) return {};
+  const std::size_t ndim = first.mask()->geometry.ndim;
+  if (second.mask()->geometry.ndim != ndim) return {};
+  auto spacing = read_spacing(sp.get(), ndim, call.imported("np.ndarray").get(),
+                              call.imported("np.float64").get());
   if (!spacing) return {};
-  const std::vector<std::int64_t> xs = shell_points(MaskReader(first.view, *first.type));
-  const std::vector<std::int64_t> ys = shell_points(MaskReader(second.view, *second.type));
-  if (xs.empty() || ys.empty()) return {};  // the plain path raises numpy's error
-  const ClosestPair pair = closest_pair(xs, ys, *spacing, ndim);
+  ClosestPair pair;
+  {
+    rt::WithoutGil gil;
+    const std::vector<std::int64_t> xs = shell_points(*first.mask(), gil);
+    const std::vector<std::int64_t> ys = shell_points(*second.mask(), gil);
+    if (xs.empty() || ys.empty()) return {};  // the plain path raises numpy's error
+    pair = closest_pair(xs, ys, *spacing, ndim, gil);
+  }
 
   // The final value is numpy's own norm of the chosen row, exactly as the plain path has it.
-  std::array<std::int64_t, kMaxAxes> difference{};
+  Index difference{};
   for (std::size_t k = 0; k < ndim; ++k) difference[k] = pair.to[k] - pair.from[k];
   Ref row_list = index_list(difference, ndim);
   Ref row_index =

@@ -1,11 +1,19 @@
-// Native fast paths for the two quadratic operations. Each returns an empty Ref when it
-// does not apply (a rebound module name, an array it cannot read, a spacing it cannot
-// vouch for); the caller then runs the plain path.
+// Native fast paths. Each returns an empty Ref when it does not apply (a rebound module
+// name or built-in, a patched numpy function, an argument it cannot read or vouch for);
+// the caller then runs the plain steps.
 #pragma once
 #include "orvane/rt/runtime.hpp"
 
 namespace orvane::medical::fast {
 
+// set_ops.cpp
+rt::Ref superposition(const rt::Call& call, rt::Handle x, rt::Handle y);
+rt::Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y);
+rt::Ref union_set(const rt::Call& call, rt::Handle x, rt::Handle y);
+// morphology.cpp
+rt::Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count);
+rt::Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count);
+// fast_paths.cpp
 rt::Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp);
 rt::Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp);
 

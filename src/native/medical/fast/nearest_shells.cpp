@@ -5,8 +5,6 @@
 // are exactly the plain path's.
 #include "nearest_shells.hpp"
 
-#include "orvane/rt/object.hpp"
-
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -16,7 +14,6 @@ namespace {
 
 constexpr std::size_t kLeafSize = 8;
 constexpr double kSlack = 1e-9;
-constexpr std::size_t kCheckSize = std::size_t{1} << 14;
 
 struct Node {
   std::array<double, kMaxAxes> low{};
@@ -29,8 +26,9 @@ struct Node {
 
 class KdTree {
  public:
-  KdTree(const std::vector<std::int64_t>& points, const Spacing& spacing, std::size_t ndim)
-      : points_(points), spacing_(spacing), ndim_(ndim), order_(points.size() / ndim) {
+  KdTree(const std::vector<std::int64_t>& points, const Spacing& spacing, std::size_t ndim,
+         rt::WithoutGil& gil)
+      : points_(points), spacing_(spacing), ndim_(ndim), order_(points.size() / ndim), gil_(gil) {
     std::iota(order_.begin(), order_.end(), 0);
     scaled_.resize(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
@@ -56,8 +54,7 @@ class KdTree {
 
  private:
   std::size_t build(std::size_t begin, std::size_t end) {
-    // Large subtrees take a while to partition: Ctrl-C is noticed within a second.
-    if (end - begin >= kCheckSize) rt::check_interrupts();
+    gil_.progress(static_cast<std::int64_t>(end - begin));  // Ctrl-C within a second
     const std::size_t index = nodes_.size();
     nodes_.emplace_back();
     Node node;
@@ -131,38 +128,123 @@ class KdTree {
   std::vector<double> scaled_;
   std::vector<Node> nodes_;
   double magnitude_ = 0.0;
+  rt::WithoutGil& gil_;
 };
 
 }  // namespace
 
-std::vector<std::int64_t> shell_points(const MaskReader& mask) {
-  const std::size_t ndim = mask.ndim();
-  std::vector<std::int64_t> out;
-  mask.for_each_nonzero([&](const std::array<std::int64_t, kMaxAxes>& index, const char* p) {
-    // Survives the erosion when every face neighbour is inside the array and set.
-    bool survives = true;
-    std::array<std::int64_t, kMaxAxes> neighbour = index;
-    for (std::size_t k = 0; k < ndim && survives; ++k) {
-      if (index[k] == 0 || index[k] + 1 == mask.extent(k)) {
-        survives = false;
-        break;
-      }
-      neighbour[k] = index[k] - 1;
-      survives = mask.nonzero(mask.at(neighbour.data()));
-      neighbour[k] = index[k] + 1;
-      survives = survives && mask.nonzero(mask.at(neighbour.data()));
-      neighbour[k] = index[k];
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+
+bool has_zero_byte(std::uint64_t word) {
+  return ((word - kOnes) & ~word & 0x8080808080808080ULL) != 0;
+}
+
+// One line of the mask and its face neighbours: the lines one index before and after
+// along each other axis (null where that is outside the array: then no element of the
+// line survives the erosion).
+template <class E>
+class ShellLine {
+ public:
+  ShellLine(const char* p, std::int64_t step, std::int64_t n, const char* const* neighbours,
+            std::size_t count)
+      : p_(p), step_(step), n_(n), neighbours_(neighbours), count_(count) {}
+
+  // Survives one erosion: set, not at either end, and every face neighbour set.
+  bool survives(std::int64_t i) const noexcept {
+    if (i == 0 || i + 1 == n_ || !E::nonzero(p_ + (i - 1) * step_) ||
+        !E::nonzero(p_ + (i + 1) * step_)) {
+      return false;
     }
-    // x.astype(int) - eroded.astype(int) is non-zero.
-    if (mask.as_int64(p) != (survives ? 1 : 0))
-      out.insert(out.end(), index.begin(), index.begin() + ndim);
+    for (std::size_t k = 0; k < count_; ++k) {
+      if (neighbours_[k] == nullptr || !E::nonzero(neighbours_[k] + i * step_)) return false;
+    }
+    return true;
+  }
+  // Eight elements from i on (1-byte types, contiguous) that are all set with value 1 and
+  // all survive: none of them is on the shell.
+  bool word_inside(std::int64_t i, std::uint64_t word) const noexcept {
+    const bool ones = E::kKind == ElementKind::Bool ? !has_zero_byte(word) : word == kOnes;
+    if (!ones || i == 0 || i + 8 >= n_ || p_[i - 1] == 0 || p_[i + 8] == 0) return false;
+    for (std::size_t k = 0; k < count_; ++k) {
+      if (neighbours_[k] == nullptr || has_zero_byte(load<std::uint64_t>(neighbours_[k] + i))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  const char* p_;
+  std::int64_t step_;
+  std::int64_t n_;
+  const char* const* neighbours_;
+  std::size_t count_;
+};
+
+}  // namespace
+
+namespace {
+
+template <class E>
+void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::WithoutGil& gil) {
+  const Geometry& shape = mask.geometry;
+  const std::size_t last = shape.ndim - 1;
+  const std::int64_t n = shape.last();
+  const std::int64_t step = shape.strides[last];
+  const std::array<const Index*, 1> strides{&shape.strides};
+  LineWalker<1> lines(shape, strides);
+  std::array<const char*, 2 * kMaxAxes> neighbours{};
+  const bool words = E::kSize == 1 && step == 1;
+  do {
+    const Index& index = lines.index();
+    const char* p = mask.data + lines.offset(0);
+    for (std::size_t k = 0; k < last; ++k) {
+      const bool inside = index[k] > 0 && index[k] + 1 < shape.shape[k];
+      neighbours[2 * k] = inside ? p - shape.strides[k] : nullptr;
+      neighbours[2 * k + 1] = inside ? p + shape.strides[k] : nullptr;
+    }
+    const ShellLine<E> line(p, step, n, neighbours.data(), 2 * last);
+    std::int64_t checked = 0;
+    for (std::int64_t i = 0; i < n;) {
+      if (i - checked >= 0x10000) {  // one long line, too
+        gil.progress(i - checked);
+        checked = i;
+      }
+      if (words && i + 8 <= n) {
+        const std::uint64_t word = load<std::uint64_t>(p + i);
+        if (word == 0 || line.word_inside(i, word)) {
+          i += 8;
+          continue;
+        }
+      }
+      const char* element = p + i * step;
+      // x.astype(int) - eroded.astype(int) is non-zero.
+      if (E::nonzero(element) && E::value(element) != (line.survives(i) ? 1 : 0)) {
+        out.insert(out.end(), index.begin(), index.begin() + static_cast<std::ptrdiff_t>(last));
+        out.push_back(i);
+      }
+      ++i;
+    }
+    gil.progress(n - checked + 1);
+  } while (lines.next());
+}
+
+}  // namespace
+
+std::vector<std::int64_t> shell_points(const MaskData& mask, rt::WithoutGil& gil) {
+  std::vector<std::int64_t> out;
+  visit_element(mask.type, [&]<class E>(E) {
+    // Floats: astype(int) truncates; the fast path leaves them to the plain steps.
+    if constexpr (E::kKind != ElementKind::Float) collect_shell<E>(mask, out, gil);
   });
   return out;
 }
 
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
-                         const Spacing& spacing, std::size_t ndim) {
-  const KdTree tree(ys, spacing, ndim);
+                         const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil) {
+  const KdTree tree(ys, spacing, ndim, gil);
   const std::size_t count = xs.size() / ndim;
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
@@ -181,7 +263,7 @@ ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<
   std::size_t best_from = 0;
   std::size_t best_to = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    if (i % 1024 == 0) rt::check_interrupts();  // Ctrl-C is noticed within a second
+    gil.progress(1024);  // a query looks at a few hundred points, or far fewer
     double local = kInfinity;
     std::size_t local_index = 0;
     tree.nearest(&xs[i * ndim], std::min(limit, best), local, local_index);

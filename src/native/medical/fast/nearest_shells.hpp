@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "mask.hpp"
+#include "orvane/rt/gil.hpp"
 #include "spacing.hpp"
 
 namespace orvane::medical::fast {
 
 // The shell points of a boolean or integer mask in row-major order, flattened: what
 // argwhere(x.astype(int) - binary_erosion(x).astype(int)) lists, with one erosion by the
-// face neighbours and the outside counted as background.
-std::vector<std::int64_t> shell_points(const MaskReader& mask);
+// face neighbours and the outside counted as background. Runs without the GIL.
+std::vector<std::int64_t> shell_points(const MaskData& mask, rt::WithoutGil& gil);
 
 struct ClosestPair {
   std::array<std::int64_t, kMaxAxes> from{};  // on the shell of x
@@ -23,6 +24,6 @@ struct ClosestPair {
 
 // Both point lists non-empty, flattened with `ndim` coordinates per point.
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
-                         const Spacing& spacing, std::size_t ndim);
+                         const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast

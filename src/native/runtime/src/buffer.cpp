@@ -2,8 +2,9 @@
 
 namespace orvane::rt {
 
-BufferView::BufferView(Handle obj) noexcept {
-  if (PyObject_GetBuffer(obj.get(), &view_, PyBUF_RECORDS_RO) == 0) {
+BufferView::BufferView(Handle obj, Access access) noexcept {
+  const int flags = access == Access::Write ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
+  if (PyObject_GetBuffer(obj.get(), &view_, flags) == 0) {
     held_ = true;
   } else {
     PyErr_Clear();
@@ -15,12 +16,28 @@ BufferView::~BufferView() {
 }
 
 const char* BufferView::native_format() const noexcept {
+  bool swapped = false;
+  const char* format = unprefixed_format(swapped);
+  return swapped ? nullptr : format;
+}
+
+const char* BufferView::unprefixed_format(bool& swapped) const noexcept {
   const char* format = view_.format == nullptr ? "B" : view_.format;
-  if (*format == '@') return format + 1;
-  // '=' and '<' mean little-endian standard sizes, native on the machines we build for.
-  if ((*format == '=' || *format == '<') && PY_LITTLE_ENDIAN) return format + 1;
-  if (*format == '>' || *format == '!') return PY_LITTLE_ENDIAN ? nullptr : format + 1;
-  return format;
+  swapped = false;
+  switch (*format) {
+    case '@':
+    case '=':
+      return format + 1;
+    case '<':
+      swapped = !PY_LITTLE_ENDIAN;
+      return format + 1;
+    case '>':
+    case '!':
+      swapped = PY_LITTLE_ENDIAN;
+      return format + 1;
+    default:
+      return format;
+  }
 }
 
 }  // namespace orvane::rt

@@ -1,0 +1,321 @@
+// The shell of a mask and the crossing test, with the rounds of erosion or dilation done
+// at once by clipped distances (distance_field.hpp).
+//
+// _to_shell: x.astype(int) - eroded.astype(int) is non-zero where x's int64 value differs
+// from the erosion's 0 or 1; with no round the difference is 0 everywhere. Its result is
+// C-ordered, like the erosion's output that it is computed from.
+// _is_cross: the band is where dilated - x.astype(int) + y.astype(int) == 2 (int64, wrapping
+// as numpy's arithmetic); with no round `dilated` is x's own copy, which leaves y == 2.
+// Its pieces are counted as scipy's label counts them, and the answer is that count != 1.
+#include <limits>
+
+#include "distance_field.hpp"
+#include "fast_paths.hpp"
+#include "gate.hpp"
+#include "pieces.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+using rt::Ref;
+
+const char* line_start(const MaskData& mask, const Index& index) {
+  const char* p = mask.data;
+  for (std::size_t k = 0; k + 1 < mask.geometry.ndim; ++k) p += index[k] * mask.geometry.strides[k];
+  return p;
+}
+
+std::int64_t last_stride(const MaskData& mask) {
+  return mask.geometry.strides[mask.geometry.ndim - 1];
+}
+
+// Calls chunk(index, start, count) over the elements of every line, in C order.
+template <class Chunk>
+void for_each_chunk(const Geometry& shape, rt::WithoutGil& gil, Chunk&& chunk) {
+  const std::array<const Index*, 1> strides{&shape.strides};
+  LineWalker<1> lines(shape, strides);
+  const std::int64_t n = shape.last();
+  do {
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      const std::int64_t count = std::min(kRowChunk, n - start);
+      chunk(lines.index(), start, count);
+      gil.progress(count);
+    }
+  } while (lines.next());
+}
+
+// Flags (0/1) of x's elements [start, start + count) on the line `index`.
+void flags_at(const MaskData& x, const Index& index, std::int64_t start, std::int64_t count,
+              std::uint8_t* out) {
+  const std::int64_t step = last_stride(x);
+  load_flags(x.type, line_start(x, index) + start * step, step, count, out);
+}
+
+void values_at(const MaskData& x, const Index& index, std::int64_t start, std::int64_t count,
+               std::int64_t* out) {
+  const std::int64_t step = last_stride(x);
+  load_values(x.type, line_start(x, index) + start * step, step, count, out);
+}
+
+// Elements of one index along the first axis (all of them for one axis).
+std::int64_t slab_size(const Geometry& shape) {
+  return shape.ndim == 1 ? shape.size : shape.size / shape.shape[0];
+}
+
+// The largest distance to the background any element can have: a box's centre is
+// ceil(n/2) steps from the outside along an axis of extent n.
+std::int64_t deepest(const Geometry& shape) {
+  std::int64_t depth = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t k = 0; k < shape.ndim; ++k) depth = std::min(depth, (shape.shape[k] + 1) / 2);
+  return depth;
+}
+
+// The largest distance between two elements.
+std::int64_t widest(const Geometry& shape) {
+  std::int64_t width = 0;
+  for (std::size_t k = 0; k < shape.ndim; ++k) width += shape.shape[k] - 1;
+  return width;
+}
+
+enum class Rounds { Erosion, Dilation };
+
+// Distances clipped at t + 1 in `distances`: erosion, from x's background and the outside;
+// dilation, from x's mask elements. Handed slab by slab to finish(first, slab).
+template <class Dist, class Finish>
+void clipped_distances(const MaskData& x, Dist* distances, std::int64_t t, Rounds kind,
+                       Finish&& finish, rt::WithoutGil& gil) {
+  DistanceField<Dist> field(distances, x.geometry, t, kind == Rounds::Erosion);
+  const Dist top = field.top();
+  const Dist on_mask = kind == Rounds::Dilation ? Dist{0} : top;
+  const Dist off_mask = kind == Rounds::Dilation ? top : Dist{0};
+  field.run(
+      [&](const Index& index, std::int64_t start, std::int64_t count, Dist* out) {
+        std::uint8_t flags[kRowChunk];
+        flags_at(x, index, start, count, flags);
+        const Dist set = on_mask;  // locals: stores through `out` cannot change them
+        const Dist clear = off_mask;
+        for (std::int64_t i = 0; i < count; ++i) out[i] = flags[i] ? set : clear;
+      },
+      std::forward<Finish>(finish), gil);
+}
+
+// Calls chunk(index, offset, start, count) for the rows of the slab `first` in chunks:
+// `index` holds the row's indices, `offset` is the chunk's position in the slab.
+template <class Chunk>
+void for_each_slab_chunk(const Geometry& shape, std::int64_t first, Chunk&& chunk) {
+  const std::int64_t n = shape.last();
+  const std::int64_t rows = slab_size(shape) / n;
+  Index index{};
+  index[0] = first;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if (shape.ndim > 1) {
+      std::int64_t rest = r;
+      for (std::size_t k = shape.ndim - 1; k-- > 1;) {
+        index[k] = rest % shape.shape[k];
+        rest /= shape.shape[k];
+      }
+    }
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      chunk(index, r * n + start, start, std::min(kRowChunk, n - start));
+    }
+  }
+}
+
+// The shell into `out` (C-ordered, of x's shape), for 0 < t < deepest(x).
+template <class Dist>
+void shell_by_distances(const MaskData& x, std::int64_t t, std::uint8_t* out, Dist* distances,
+                        rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t slab = slab_size(shape);
+  const bool bytes = x.type.kind == ElementKind::Bool;
+  const auto deep = static_cast<Dist>(t);  // survives: distance above t
+  auto finish = [&](std::int64_t first, const Dist* d) {
+    for_each_slab_chunk(
+        shape, first,
+        [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+          const Dist* here = d + offset;
+          std::uint8_t* to = out + first * slab + offset;  // may be `here` itself
+          const Dist limit = deep;  // a local: stores through `to` cannot change it
+          if (bytes) {
+            // Value 1 on the mask, whose elements are the ones at a distance of 1 or more: the
+            // shell is the mask less what survives.
+            for (std::int64_t i = 0; i < count; ++i) to[i] = here[i] != 0 && here[i] <= limit;
+            return;
+          }
+          std::int64_t values[kRowChunk];
+          values_at(x, index, start, count, values);
+          for (std::int64_t i = 0; i < count; ++i) to[i] = values[i] != (here[i] > limit ? 1 : 0);
+        });
+  };
+  clipped_distances<Dist>(x, distances, t, Rounds::Erosion, finish, gil);
+}
+
+void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  if (t == 0) {  // x.astype(int) - x.copy().astype(int)
+    std::fill_n(out, shape.size, 0);
+    return;
+  }
+  if (t >= deepest(shape)) {  // nothing survives: where x's value is not 0
+    for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
+      std::int64_t row = 0;
+      for (std::size_t k = 0; k + 1 < shape.ndim; ++k) row = row * shape.shape[k] + index[k];
+      flags_at(x, index, start, count, out + row * shape.last() + start);
+    });
+    return;
+  }
+  // Distances up to t + 1 fit in the result's own bytes while t < 254.
+  if (t < 254) return shell_by_distances<std::uint8_t>(x, t, out, out, gil);
+  if (t < 65534) {
+    std::vector<std::uint16_t> distances(static_cast<std::size_t>(shape.size));
+    return shell_by_distances<std::uint16_t>(x, t, out, distances.data(), gil);
+  }
+  std::vector<std::uint32_t> distances(static_cast<std::size_t>(shape.size));
+  shell_by_distances<std::uint32_t>(x, t, out, distances.data(), gil);
+}
+
+// The band's elements in y for the slab `first`, 0 or 1, into `band` (C-ordered), with
+// reached(index, offset, start, count, grown, outside_x): per element of a chunk (as
+// for_each_slab_chunk has it), the dilation's value (0 or 1) and whether x is 0 there.
+template <class Reached>
+void band_in_y(const MaskData& x, const MaskData& y, std::uint8_t* band, std::int64_t first,
+               Reached&& reached) {
+  const std::int64_t slab = slab_size(x.geometry);
+  const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+  for_each_slab_chunk(
+      x.geometry, first,
+      [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+        std::uint8_t grown[kRowChunk];
+        std::uint8_t outside_x[kRowChunk];
+        reached(index, offset, start, count, grown, outside_x);
+        std::uint8_t* to = band + first * slab + offset;
+        if (bytes) {  // values 0 and 1: reached, not in x, in y
+          std::uint8_t ys[kRowChunk];
+          flags_at(y, index, start, count, ys);
+          for (std::int64_t i = 0; i < count; ++i) to[i] = grown[i] & outside_x[i] & ys[i];
+          return;
+        }
+        std::int64_t xs[kRowChunk];
+        std::int64_t ys[kRowChunk];
+        values_at(x, index, start, count, xs);
+        values_at(y, index, start, count, ys);
+        for (std::int64_t i = 0; i < count; ++i) {
+          const std::uint64_t sum = std::uint64_t{grown[i]} - static_cast<std::uint64_t>(xs[i]) +
+                                    static_cast<std::uint64_t>(ys[i]);
+          to[i] = sum == 2;
+        }
+      });
+}
+
+// The band of t dilations of x that lies in y, 0 or 1 per element, into `set`.
+void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+          rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t slab = slab_size(shape);
+  const std::int64_t slabs = shape.size / slab;
+  if (t == 0) {  // the dilation is x's copy, and x - x is 0: where y's value is 2
+    for (std::int64_t first = 0; first < slabs; ++first) {
+      for_each_slab_chunk(
+          shape, first,
+          [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+            std::int64_t ys[kRowChunk];
+            values_at(y, index, start, count, ys);
+            std::uint8_t* to = set + first * slab + offset;
+            for (std::int64_t i = 0; i < count; ++i) to[i] = ys[i] == 2;
+          });
+      gil.progress(slab);
+    }
+    return;
+  }
+  if (t >= widest(shape)) {  // every element is reached when x has any element
+    bool any = false;
+    for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
+      if (any) return;
+      std::uint8_t flags[kRowChunk];
+      flags_at(x, index, start, count, flags);
+      for (std::int64_t i = 0; i < count; ++i) any = any || flags[i] != 0;
+    });
+    for (std::int64_t first = 0; first < slabs; ++first) {
+      band_in_y(x, y, set, first,
+                [&](const Index& index, std::int64_t, std::int64_t start, std::int64_t count,
+                    std::uint8_t* grown, std::uint8_t* outside_x) {
+                  std::fill_n(grown, count, any ? 1 : 0);
+                  flags_at(x, index, start, count, outside_x);
+                  for (std::int64_t i = 0; i < count; ++i) outside_x[i] ^= 1;
+                });
+      gil.progress(slab);
+    }
+    return;
+  }
+  auto compute = [&]<class Dist>(Dist* distances) {
+    const auto near = static_cast<Dist>(t);  // reached: distance at most t
+    auto finish = [&](std::int64_t first, const Dist* d) {
+      band_in_y(x, y, set, first,
+                [&](const Index&, std::int64_t offset, std::int64_t, std::int64_t count,
+                    std::uint8_t* grown, std::uint8_t* outside_x) {
+                  // The mask's own elements are the ones at distance 0.
+                  const Dist* here = d + offset;
+                  for (std::int64_t i = 0; i < count; ++i) {
+                    grown[i] = here[i] <= near;
+                    outside_x[i] = here[i] != 0;
+                  }
+                });
+    };
+    clipped_distances<Dist>(x, distances, t, Rounds::Dilation, finish, gil);
+  };
+  // Distances up to t + 1 fit in the band's own bytes while t < 254.
+  if (t < 254) return compute(set);
+  if (t < 65534) {
+    std::vector<std::uint16_t> distances(static_cast<std::size_t>(shape.size));
+    return compute(distances.data());
+  }
+  std::vector<std::uint32_t> distances(static_cast<std::size_t>(shape.size));
+  compute(distances.data());
+}
+
+}  // namespace
+
+Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count) {
+  if (!call.bound_at_import({"range", "int", "bool", "binary_erosion"})) return {};
+  const ReadableMask mask(call, x);
+  if (!mask.mask()) return {};
+  const std::int64_t t = rounds(count);
+  Ref result = new_bool_array(call, mask.mask()->geometry);
+  const WritableMask out(result);
+  {
+    rt::WithoutGil gil;
+    shell(*mask.mask(), t, reinterpret_cast<std::uint8_t*>(out.data()), gil);
+  }
+  return result;
+}
+
+Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count) {
+  if (!call.bound_at_import(
+          {"range", "int", "np", "np.zeros_like", "np.where", "binary_dilation", "label"})) {
+    return {};
+  }
+  const ReadableMask first(call, x);
+  const ReadableMask second(call, y);
+  if (!same_shape(first, second)) return {};
+  // scipy's label refuses a big-endian array (np.zeros_like(x) has x's byte order).
+  if (first.mask()->type.swapped) return {};
+  const std::int64_t t = rounds(count);
+  if (t > std::numeric_limits<std::uint32_t>::max() - 2 && t < widest(first.mask()->geometry)) {
+    return {};
+  }
+  // The band, like the steps' own np.zeros_like(x), takes one array of x's shape (made by
+  // numpy, whose large allocations are backed by huge pages where the system offers them).
+  const Geometry& shape = first.mask()->geometry;
+  Ref scratch = new_bool_array(call, shape);
+  const WritableMask set(scratch);
+  std::int64_t pieces = 0;
+  {
+    rt::WithoutGil gil;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
+    band(*first.mask(), *second.mask(), t, bytes, gil);
+    pieces = count_pieces(bytes, shape, gil);
+  }
+  return rt::boolean(pieces != 1);
+}
+
+}  // namespace orvane::medical::fast

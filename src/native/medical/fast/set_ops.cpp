@@ -1,0 +1,223 @@
+// Intersection, union and difference in one pass over the two masks, into a boolean array
+// that numpy makes with the layout the plain steps' result has. The plain steps decide by
+// the int64 sum x.astype(int) + y.astype(int), which wraps around as numpy's addition
+// does; boolean masks take a shorter loop on their bytes.
+#include <algorithm>
+#include <numeric>
+
+#include "fast_paths.hpp"
+#include "gate.hpp"
+#include "orvane/rt/gil.hpp"
+#include "walk.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+using rt::Ref;
+
+constexpr std::int64_t kChunk = 2048;
+
+// Pointers into the three arrays of a line: the output, then x and y.
+struct Line {
+  char* out;
+  const char* x;
+  const char* y;
+  std::int64_t out_step, x_step, y_step;
+};
+
+// Runs `chunk(out, a, b, n)` over `line` in chunks of at most kChunk elements, with `a` and
+// `b` the chunk's elements of x and y loaded by `load_x` and `load_y`.
+template <class A, class B, class LoadX, class LoadY, class Chunk>
+void in_chunks(const Line& line, std::int64_t count, rt::WithoutGil& gil, LoadX&& load_x,
+               LoadY&& load_y, Chunk&& chunk) {
+  A a[kChunk];
+  B b[kChunk];
+  std::uint8_t local[kChunk];
+  for (std::int64_t start = 0; start < count; start += kChunk) {
+    const std::int64_t n = std::min(kChunk, count - start);
+    load_x(line.x + start * line.x_step, line.x_step, n, a);
+    load_y(line.y + start * line.y_step, line.y_step, n, b);
+    char* out = line.out + start * line.out_step;
+    // A contiguous output takes the results in place.
+    std::uint8_t* result = line.out_step == 1 ? reinterpret_cast<std::uint8_t*>(out) : local;
+    chunk(a, b, n, result);
+    if (result == local) {
+      for (std::int64_t i = 0; i < n; ++i) out[i * line.out_step] = static_cast<char>(local[i]);
+    }
+    gil.progress(n);
+  }
+}
+
+enum class SumTest { IsTwo, NonZero };
+
+// out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
+void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out, SumTest test,
+                   rt::WithoutGil& gil) {
+  const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+  const std::array<const Index*, 3> strides{&out.geometry().strides, &x.geometry.strides,
+                                            &y.geometry.strides};
+  walk_lines(out.geometry(), strides, [&](const auto& offsets, const auto& steps, std::int64_t n) {
+    const Line line{out.data() + offsets[0],
+                    x.data + offsets[1],
+                    y.data + offsets[2],
+                    steps[0],
+                    steps[1],
+                    steps[2]};
+    if (bytes) {  // the int64 values are 0 and 1: both set, or either set
+      auto flags = [](ElementType type) {
+        return [type](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
+          load_flags(type, p, step, count, to);
+        };
+      };
+      in_chunks<std::uint8_t, std::uint8_t>(line, n, gil, flags(x.type), flags(y.type),
+                                            [test](const std::uint8_t* a, const std::uint8_t* b,
+                                                   std::int64_t count, std::uint8_t* result) {
+                                              if (test == SumTest::IsTwo) {
+                                                for (std::int64_t i = 0; i < count; ++i)
+                                                  result[i] = a[i] & b[i];
+                                              } else {
+                                                for (std::int64_t i = 0; i < count; ++i)
+                                                  result[i] = a[i] | b[i];
+                                              }
+                                            });
+    } else {
+      auto values = [](ElementType type) {
+        return [type](const char* p, std::int64_t step, std::int64_t count, std::int64_t* to) {
+          load_values(type, p, step, count, to);
+        };
+      };
+      in_chunks<std::int64_t, std::int64_t>(
+          line, n, gil, values(x.type), values(y.type),
+          [test](const std::int64_t* a, const std::int64_t* b, std::int64_t count,
+                 std::uint8_t* result) {
+            for (std::int64_t i = 0; i < count; ++i) {
+              // int64 addition wraps around in numpy: add as unsigned.
+              const std::uint64_t sum =
+                  static_cast<std::uint64_t>(a[i]) + static_cast<std::uint64_t>(b[i]);
+              result[i] = test == SumTest::IsTwo ? sum == 2 : sum != 0;
+            }
+          });
+    }
+  });
+}
+
+// The axis order (outermost first) of a new array that numpy lays out like `a`
+// (astype, empty_like: order 'K').
+Index like_order(const Geometry& a) {
+  Index order{};
+  std::iota(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(a.ndim), 0);
+  if (a.c_contiguous()) return order;
+  if (a.f_contiguous()) {
+    std::reverse(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(a.ndim));
+    return order;
+  }
+  auto magnitude = [&](std::int64_t axis) { return std::abs(a.strides[axis]); };
+  sort_axes(order, a.ndim, magnitude);
+  return order;
+}
+
+// numpy lays the sum of two arrays out in C order when either is C-ordered, and like
+// both when they are laid out alike; zeros_like and astype keep that layout. Other mixes
+// (where numpy's iterator weighs the strides of both) are left to the plain steps.
+std::optional<Ref> sum_result_array(const rt::Call& call, rt::Handle x, const MaskData& a,
+                                    const MaskData& b) {
+  const Index first = like_order(a.geometry);
+  const Index second = like_order(b.geometry);
+  const auto c_order = [&](const Index& order) {
+    return std::is_sorted(order.begin(),
+                          order.begin() + static_cast<std::ptrdiff_t>(a.geometry.ndim));
+  };
+  if (c_order(first) || c_order(second)) return new_bool_array(call, a.geometry);
+  if (first == second) return new_bool_array_like(call, x);
+  return std::nullopt;
+}
+
+bool names_untouched(const rt::Call& call, std::initializer_list<const char*> names) {
+  return call.bound_at_import(names);
+}
+
+Ref sum_test(const rt::Call& call, rt::Handle x, rt::Handle y, SumTest test) {
+  const ReadableMask first(call, x);
+  const ReadableMask second(call, y);
+  if (!same_shape(first, second)) return {};
+  const MaskData& a = *first.mask();
+  const MaskData& b = *second.mask();
+  Ref result;
+  if (test == SumTest::IsTwo) {
+    std::optional<Ref> made = sum_result_array(call, x, a, b);
+    if (!made) return {};
+    result = std::move(*made);
+  } else {
+    result = new_bool_array_like(call, x);  // np.ones_like(x), then astype(bool)
+  }
+  const WritableMask out(result);
+  {
+    rt::WithoutGil gil;
+    fill_sum_test(a, b, out, test, gil);
+  }
+  return result;
+}
+
+}  // namespace
+
+Ref superposition(const rt::Call& call, rt::Handle x, rt::Handle y) {
+  if (!names_untouched(call, {"int", "bool", "np", "np.zeros_like", "np.where"})) return {};
+  return sum_test(call, x, y, SumTest::IsTwo);
+}
+
+Ref union_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
+  if (!names_untouched(call, {"int", "bool", "np", "np.ones_like", "np.where"})) return {};
+  return sum_test(call, x, y, SumTest::NonZero);
+}
+
+// x.astype(bool, copy=True) with False where y is set: a boolean x keeps its bytes (the
+// copy is byte for byte), any other x becomes 0 or 1; floats are read by their truth.
+Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
+  if (!names_untouched(call, {"bool", "np", "np.where"})) return {};
+  const ReadableMask first(call, x, true);
+  const ReadableMask second(call, y, true);
+  if (!same_shape(first, second)) return {};
+  const MaskData& a = *first.mask();
+  const MaskData& b = *second.mask();
+  Ref result = new_bool_array_like(call, x);
+  const WritableMask out(result);
+  {
+    rt::WithoutGil gil;
+    const std::array<const Index*, 3> strides{&out.geometry().strides, &a.geometry.strides,
+                                              &b.geometry.strides};
+    const bool keep_bytes = a.type.kind == ElementKind::Bool;
+    walk_lines(out.geometry(), strides,
+               [&](const auto& offsets, const auto& steps, std::int64_t n) {
+                 const Line line{out.data() + offsets[0],
+                                 a.data + offsets[1],
+                                 b.data + offsets[2],
+                                 steps[0],
+                                 steps[1],
+                                 steps[2]};
+                 in_chunks<std::uint8_t, std::uint8_t>(
+                     line, n, gil,
+                     [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
+                       if (!keep_bytes) return load_flags(a.type, p, step, count, to);
+                       if (step == 1) {
+                         std::memcpy(to, p, static_cast<std::size_t>(count));
+                         return;
+                       }
+                       for (std::int64_t i = 0; i < count; ++i) {
+                         to[i] = static_cast<std::uint8_t>(p[i * step]);
+                       }
+                     },
+                     [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
+                       load_flags(b.type, p, step, count, to);
+                     },
+                     [](const std::uint8_t* kept, const std::uint8_t* cleared, std::int64_t count,
+                        std::uint8_t* result) {
+                       for (std::int64_t i = 0; i < count; ++i) {
+                         result[i] = static_cast<std::uint8_t>(kept[i] & (cleared[i] - 1));
+                       }
+                     });
+               });
+  }
+  return result;
+}
+
+}  // namespace orvane::medical::fast
