@@ -36,8 +36,10 @@ if ! venv_is_313; then
 fi
 
 # Each group is installed once, and again when pyproject.toml or constraints.txt changes.
-# constraints.txt pins the versions the suite last passed with (the README's printed
-# outputs depend on numpy's and pandas' printing); refresh it with
+# constraints.txt pins the exact releases that the README's printed outputs come from
+# (numpy's and pandas' printing); pyproject.toml gives the oldest that work. Refresh it,
+# with every group installed, by
+#   scripts/bootstrap.sh test docs dev release
 #   .venv/bin/python -m pip freeze --exclude orvane > constraints.txt
 digest=$(cat pyproject.toml constraints.txt | sha256sum | cut -c1-16)
 for stamp in .venv/.deps-*; do
