@@ -3,12 +3,9 @@ text block prints exactly that text, the block checked with mypy gives the conso
 shown, and the tour and the figure script run."""
 
 import contextlib
-import errno
 import io
-import ipaddress
 import os
 import re
-import socket
 import subprocess
 import sys
 
@@ -23,7 +20,7 @@ FENCE = re.compile(r"^```(?P<lang>\w*)\n(?P<body>.*?)^```$", re.DOTALL | re.MULT
 
 
 def fenced_blocks():
-    """(language, body, line, start, end) of every fenced block, in order."""
+    """The README and (language, body, line, start, end) of its fenced blocks, in order."""
     text = README.read_text()
     return text, [
         (m["lang"], m["body"], text.count("\n", 0, m.start()) + 2, m.start(), m.end())
@@ -49,28 +46,47 @@ def python_blocks():
 def run_block(source):
     printed = io.StringIO()
     with contextlib.redirect_stdout(printed):
-        # Run as a script or a notebook cell runs: its `if __name__ == "__main__":` too.
         exec(compile(source, "README example", "exec"), {"__name__": "__main__"})
     return printed.getvalue()
 
 
-@pytest.fixture
-def offline(monkeypatch):
-    """Connections to anything but this machine fail, as on a machine without network."""
-    connect = socket.socket.connect
+# Runs a block read from standard input in a new interpreter, as a script (its
+# `if __name__ == "__main__":` too), where connections to anything but this machine fail
+# as on a machine without network; then checks that instances.connect is as it was.
+OFFLINE_RUNNER = """
+import errno, ipaddress, socket, sys
 
-    def loopback_only(sock, address):
-        if sock.family in (socket.AF_INET, socket.AF_INET6):
-            host = address[0]
-            try:
-                local = host == "localhost" or ipaddress.ip_address(host).is_loopback
-            except ValueError:
-                local = False
-            if not local:
-                raise OSError(errno.ENETUNREACH, f"no network in this test ({host})")
-        return connect(sock, address)
+connect = socket.socket.connect
 
-    monkeypatch.setattr(socket.socket, "connect", loopback_only)
+def loopback_only(sock, address):
+    if sock.family in (socket.AF_INET, socket.AF_INET6):
+        host = address[0]
+        try:
+            local = host == "localhost" or ipaddress.ip_address(host).is_loopback
+        except ValueError:
+            local = False
+        if not local:
+            raise OSError(errno.ENETUNREACH, f"no network in this test ({host})")
+    return connect(sock, address)
+
+socket.socket.connect = loopback_only
+exec(compile(sys.stdin.read(), "README example", "exec"), {"__name__": "__main__"})
+if "orvane.basic.instances" in sys.modules:
+    import requests
+    assert sys.modules["orvane.basic.instances"].connect is requests.get, "connect not restored"
+"""
+
+
+def run_offline(source):
+    result = subprocess.run(
+        [sys.executable, "-c", OFFLINE_RUNNER],
+        input=source,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert result.returncode == 0, result.stderr
+    return result.stdout
 
 
 def test_the_readme_has_an_example_per_module():
@@ -89,13 +105,15 @@ def test_the_readme_has_an_example_per_module():
         if kind != "console"
     ],
 )
-@pytest.mark.usefixtures("offline")
 def test_readme_block_runs_offline_and_prints_what_the_readme_shows(source, expected):
-    connect = instances.connect
-    printed = run_block(source)
+    printed = run_offline(source)
     if expected is not None:
         assert printed == expected
-    assert instances.connect is connect  # a block that borrowed the images gave them back
+
+
+def test_the_offline_runner_refuses_the_network():
+    with pytest.raises(AssertionError, match="no network in this test"):
+        run_offline("import socket\nsocket.create_connection(('192.0.2.1', 443), timeout=5)")
 
 
 @pytest.mark.printed  # mypy's wording

@@ -49,7 +49,7 @@ def bundled() -> Iterator[str]:
     """Make the five functions of ``orvane.basic.instances`` use the bundled images.
 
     While the block runs, the package's images are served over HTTPS on a free port of
-    127.0.0.1, with a certificate made for this server and trusted by nothing else, and
+    127.0.0.1, with a certificate made in this process and trusted by nothing else, and
     ``instances.connect`` is rebound so that the five URLs under the base location are
     fetched from there (an HTTP error status raises ``requests.HTTPError``). Any other
     URL goes to the ``connect`` bound before, with the one argument; when that is

@@ -1,8 +1,9 @@
 """A throw-away certificate for a loopback HTTPS server, made with the standard library.
 
 The server and its one client run in the same process: the client trusts exactly this
-certificate, which names only the address 127.0.0.1 and expires after a day. A fresh
-RSA key is made for every server, so no key is ever stored or shipped.
+certificate, which names only the address 127.0.0.1 and expires after a day. The RSA key
+is made in that process, so no key ships with the package; it is written only to a
+private temporary folder while a server runs.
 """
 
 import base64
