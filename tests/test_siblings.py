@@ -156,6 +156,14 @@ def test_pipeline_variants_carry_the_names_of_their_module_and_pickle_by_referen
     assert (loose.__name__, getattr(loose, "__qualname__", None)) == ("renamed", None)
 
 
+def test_the_package_version_is_the_installed_metadata_version():
+    import importlib.metadata
+
+    import orvane
+
+    assert orvane.__version__ == importlib.metadata.version("orvane")
+
+
 def test_unit_rejects_anything_but_two_stages():
     stage = F(dict)
     for bad in ([stage], [stage, stage, stage], [stage, dict]):
