@@ -6,11 +6,11 @@ from pathlib import Path
 
 import numpy as np
 import scipy.stats
-from local_images import BASE_URL, sample_images
 from scipy import ndimage
 
 from orvane.basic import annotix, instances, trialgrid
 from orvane.basic.functions import FuncTools, _load
+from orvane.sample_images import bundled
 
 
 def heading(text):
@@ -85,13 +85,19 @@ def mask_geometry_tour():
         f"minimum distance between the disc and the bar: {distance:.4f} ({type(distance).__name__})"
     )
     print("union of the two masks:", medical._union_set(disc, bar).sum(), "elements")
+    print("\n_is_cross(x, y, w) is False when y meets the band of width w around x in exactly")
+    print("one piece, and True otherwise: when y misses the band or meets it in several pieces")
     for width in (3, 5):
         band = ndimage.binary_dilation(disc, iterations=width) & ~disc
         pieces = ndimage.label(band & bar)[1]
-        print(
-            f"_is_cross(disc, bar, {width}) = {medical._is_cross(disc, bar, width)}: the bar "
-            f"meets the band of width {width} around the disc in {pieces} piece(s)"
-        )
+        if pieces == 0:
+            how = f"does not reach the band of width {width}"
+        elif pieces == 1:
+            how = f"meets the band of width {width} in exactly one piece"
+        else:
+            how = f"meets the band of width {width} in {pieces} separate pieces"
+        crossing = medical._is_cross(disc, bar, width)
+        print(f"  _is_cross(disc, bar, {width}) = {crossing}: the bar {how}")
 
 
 def annotix_tour():
@@ -111,12 +117,9 @@ def annotix_tour():
 
 def instances_tour():
     heading("instances: sample images as gray levels indexed [x, y], y counting upward")
-    # Offline, the images bundled in misc/ are served on loopback instead.
-    with sample_images(instances) as source:
-        if source == BASE_URL:
-            print("images downloaded from", source)
-        else:
-            print(f"{BASE_URL} cannot be reached: images served from misc/ at {source}")
+    # The copies that ship with the package, served on loopback: no network needed.
+    with bundled() as root:
+        print(f"the images bundled with orvane, served at {root}")
         for name in instances.__all__[:4]:
             image = getattr(instances, name)()
             print(

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Sets up everything on a fresh machine, and does only what changed on later runs:
-# a CPython 3.13 virtual environment in .venv, the dependencies from PyPI, and a
-# build and install of the package (the CMake build folder is kept under build/).
+# Sets up a checkout on a fresh machine, and does only what changed on later runs: a
+# CPython 3.13 virtual environment in .venv, the requirements from PyPI, and a build and
+# install of the package (the CMake build folder is kept under build/).
+#
+#   scripts/bootstrap.sh            # what the package needs to build and run (make demo)
+#   scripts/bootstrap.sh test docs  # and the dependency groups named (make test)
+#
+# The machine needs only a C++20 compiler, make and CPython 3.13: CMake and Ninja come
+# from PyPI into .venv (the group "build" of pyproject.toml).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,19 +35,28 @@ if ! venv_is_313; then
   "$python" -m venv .venv
 fi
 
-# Dependencies are reinstalled only when pyproject.toml or constraints.txt changes.
-# constraints.txt pins the versions the suite last passed with (the README's printed
-# outputs depend on numpy's and pandas' printing); refresh it with
+# Each group is installed once, and again when pyproject.toml or constraints.txt changes.
+# constraints.txt pins the exact releases that the README's printed outputs come from
+# (numpy's and pandas' printing); pyproject.toml gives the oldest that work. Refresh it,
+# with every group installed, by
+#   scripts/bootstrap.sh test docs dev release
 #   .venv/bin/python -m pip freeze --exclude orvane > constraints.txt
-stamp=".venv/.deps-$(cat pyproject.toml constraints.txt | sha256sum | cut -c1-16)"
-if [ ! -f "$stamp" ]; then
-  echo "installing dependencies into .venv"
+digest=$(cat pyproject.toml constraints.txt | sha256sum | cut -c1-16)
+for stamp in .venv/.deps-*; do
+  if [ -e "$stamp" ] && [ "${stamp##*-}" != "$digest" ]; then rm -f "$stamp"; fi
+done
+missing=()
+for group in build run "$@"; do
+  if [ ! -f ".venv/.deps-$group-$digest" ]; then missing+=("$group"); fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing into .venv: ${missing[*]}"
   .venv/bin/python -m pip install -q --upgrade pip
-  .venv/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py)
-  rm -f .venv/.deps-*
-  touch "$stamp"
+  .venv/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py "${missing[@]}")
+  for group in "${missing[@]}"; do touch ".venv/.deps-$group-$digest"; done
 fi
 
-# Incremental: scikit-build-core keeps the CMake build folder under build/.
+# Incremental: scikit-build-core keeps the CMake build folder under build/. The checkout's
+# install also holds the module that only the test suite uses (see pyproject.toml).
 echo "building orvane and installing it into .venv (only what changed is rebuilt)"
-.venv/bin/python -m pip install -q --no-build-isolation --no-deps .
+ORVANE_TEST_MODULES=1 .venv/bin/python -m pip install -q --no-build-isolation --no-deps .

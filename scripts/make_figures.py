@@ -3,8 +3,8 @@
     .venv/bin/python scripts/make_figures.py [output.png]
 
 Writes docs/segs_geometry.png unless told otherwise, and prints the numbers it drew.
-The image comes from the module's base location, or from misc/ served on loopback when
-that cannot be reached (as in the tour). Needs matplotlib (the "docs" extra).
+The image is the copy bundled with the package (orvane.sample_images), so no network is
+needed. Needs matplotlib (the "docs" group: make tools).
 """
 
 import sys
@@ -15,10 +15,9 @@ from scipy import ndimage
 from scipy.spatial import cKDTree
 
 from orvane.basic import instances, medical
+from orvane.sample_images import bundled
 
 REPOSITORY = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(REPOSITORY / "examples"))
-from local_images import sample_images  # noqa: E402
 
 SPACING = [1.0, 1.0]  # one pixel per step along x and y
 
@@ -121,8 +120,7 @@ def draw(mask, regions, target):
 
 def main():
     target = Path(sys.argv[1]) if len(sys.argv) > 1 else REPOSITORY / "docs" / "segs_geometry.png"
-    with sample_images(instances) as source:
-        print("segs() from", source)
+    with bundled():
         mask = instances.segs()
     draw(mask, regions_of(mask), target)
 

@@ -1,11 +1,58 @@
-"""Print every requirement of the project (build, runtime, test and dev extras)."""
+"""Print the requirements of the project, one a line, from pyproject.toml.
 
+    scripts/requirements.py run test   # the package's dependencies, then the group "test"
+    scripts/requirements.py --minimum  # the dependencies pinned to their lower bounds
+
+"run" stands for the package's own dependencies; every other name is one of the
+[dependency-groups] (build, test, docs, dev, release).
+"""
+
+import argparse
+import re
+import sys
 import tomllib
 from pathlib import Path
 
-project = tomllib.loads((Path(__file__).parent.parent / "pyproject.toml").read_text())
-requirements = list(project["build-system"]["requires"])
-requirements += project["project"]["dependencies"]
-for extra in project["project"]["optional-dependencies"].values():
-    requirements += extra
-print("\n".join(requirements))
+PROJECT = tomllib.loads((Path(__file__).resolve().parent.parent / "pyproject.toml").read_text())
+
+
+def group(name, seen=()):
+    if name == "run":
+        return list(PROJECT["project"]["dependencies"])
+    groups = PROJECT["dependency-groups"]
+    if name not in groups or name in seen:
+        sys.exit(f"no dependency group {name!r} (there are: run, {', '.join(groups)})")
+    found = []
+    for entry in groups[name]:
+        if isinstance(entry, dict):  # {include-group = "other"}
+            found += group(entry["include-group"], (*seen, name))
+        else:
+            found.append(entry)
+    return found
+
+
+def minimum(requirement):
+    """'numpy>=2.1.0' -> 'numpy==2.1.0'; the other clauses (upper bounds) are dropped."""
+    match = re.fullmatch(r"([A-Za-z0-9_.-]+)\s*(?:\[[^]]*\])?\s*(.*)", requirement)
+    name, clauses = match[1], match[2]
+    bounds = [c.strip()[2:].strip() for c in clauses.split(",") if c.strip().startswith(">=")]
+    if len(bounds) != 1:
+        sys.exit(f"{requirement!r} has no single lower bound (>=)")
+    return f"{name}=={bounds[0]}"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("groups", nargs="*", default=["run"])
+    parser.add_argument(
+        "--minimum", action="store_true", help="the package's dependencies at their lower bounds"
+    )
+    args = parser.parse_args()
+    if args.minimum:
+        print("\n".join(minimum(r) for r in group("run")))
+        return
+    print("\n".join(r for name in args.groups for r in group(name)))
+
+
+if __name__ == "__main__":
+    main()

@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/bootstrap.sh  # the normal .venv, whose interpreter the sanitized one is based on
+scripts/bootstrap.sh test  # the normal .venv, whose interpreter the sanitized one is based on
 
 if [ ! -x .venv-asan/bin/python ]; then
   echo "creating .venv-asan"
@@ -24,14 +24,14 @@ stamp=".venv-asan/.deps-$(cat pyproject.toml constraints.txt | sha256sum | cut -
 if [ ! -f "$stamp" ]; then
   echo "installing dependencies into .venv-asan"
   .venv-asan/bin/python -m pip install -q --upgrade pip
-  .venv-asan/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py)
+  .venv-asan/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py build run test)
   rm -f .venv-asan/.deps-*
   touch "$stamp"
 fi
 
 echo "building the extension modules with -fsanitize=address,undefined (build-asan/)"
 # Symbols are kept (no strip, debug info) so that reports name files and lines.
-.venv-asan/bin/python -m pip install -q --no-build-isolation --no-deps \
+ORVANE_TEST_MODULES=1 .venv-asan/bin/python -m pip install -q --no-build-isolation --no-deps \
   -C build-dir="build-asan/{wheel_tag}" \
   -C cmake.define.ORVANE_SANITIZE=ON \
   -C cmake.build-type=RelWithDebInfo \

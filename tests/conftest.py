@@ -7,7 +7,9 @@ import pytest
 import trustme
 from hypothesis import HealthCheck, settings
 
-# The local image server of the tour, and the checks of the image-making script.
+from orvane.sample_images import _serve
+
+# The examples, and the checks of the image-making script.
 REPOSITORY = Path(__file__).resolve().parent.parent
 sys.path[:0] = [str(REPOSITORY / "examples"), str(REPOSITORY / "scripts")]
 import local_images  # noqa: E402
@@ -38,5 +40,5 @@ def https_misc(tmp_path_factory):
     ca.issue_cert("127.0.0.1").configure_cert(context)
     ca_path = tmp_path_factory.mktemp("ca") / "ca.pem"
     ca.cert_pem.write_to_path(str(ca_path))
-    with local_images.serve_folder(local_images.MISC, ssl_context=context) as root:
+    with _serve(local_images.MISC, ssl_context=context) as root:
         yield root, str(ca_path)

@@ -1,10 +1,13 @@
 """orvane.basic.instances over real HTTPS: a loopback server with a test CA serves misc/,
-and `instances.connect` is rebound to fetch the base location's URLs from it."""
+and `instances.connect` is rebound to fetch the base location's URLs from it; the default
+download (requests.get itself) against the same server; the bundled copies of
+orvane.sample_images."""
 
 import functools
 import inspect
 import io
 import sys
+import threading
 import typing
 import warnings
 
@@ -16,9 +19,10 @@ import PIL.ImageOps
 import pytest
 import requests
 
+from orvane import sample_images
 from orvane.basic import instances
 
-MISC_URL = local_images.BASE_URL + "misc/"
+MISC_URL = local_images.MISC_URL
 DEFAULT_INT = np.array([0]).dtype
 SAMPLES = [
     ("cat", "cat.jpg", (1000, 781)),
@@ -215,10 +219,47 @@ def test_url_img_layouts(downloads, shape, options, layout):
     np.testing.assert_array_equal(image, expected)
 
 
-def test_error_page_fails_in_the_image_decoder(downloads):
+def test_a_rebound_connect_gets_the_one_argument_call_and_no_status_check(downloads):
+    # The downloads fixture's connect takes exactly one argument; the 404 page it returns
+    # goes on to the image decoder.
     with pytest.raises(PIL.UnidentifiedImageError):
         instances._url_img(MISC_URL + "missing.jpg", (1, 1))
     assert downloads == [MISC_URL + "missing.jpg"]
+
+
+@pytest.fixture
+def default_download(https_misc, monkeypatch):
+    """requests.get itself as connect, trusting the test CA; yields the server's root and
+    the time-outs of the requests sent."""
+    root, ca_path = https_misc
+    monkeypatch.setenv("REQUESTS_CA_BUNDLE", ca_path)
+    monkeypatch.setenv("NO_PROXY", "127.0.0.1")
+    timeouts = []
+    send = requests.adapters.HTTPAdapter.send
+
+    def recording_send(self, request, **kwargs):
+        timeouts.append(kwargs.get("timeout"))
+        return send(self, request, **kwargs)
+
+    monkeypatch.setattr(requests.adapters.HTTPAdapter, "send", recording_send)
+    assert instances.connect is requests.get
+    return root, timeouts
+
+
+def test_the_default_download_has_a_time_out(default_download):
+    root, timeouts = default_download
+    image = instances._url_img(root + "cat.jpg", (781, 1000))
+    np.testing.assert_array_equal(image, decoded_rows("cat.jpg"))
+    assert timeouts == [60]
+
+
+def test_the_default_download_reports_an_error_status_with_its_url(default_download):
+    root, timeouts = default_download
+    with pytest.raises(requests.HTTPError) as info:
+        instances._url_img(root + "missing.jpg", (1, 1))
+    assert info.value.response.status_code == 404
+    assert str(info.value) == f"404 Client Error: File not found for url: {root}missing.jpg"
+    assert timeouts == [60]
 
 
 @pytest.mark.parametrize(
@@ -376,3 +417,83 @@ def test_images_without_one_byte_pixels_take_the_plain_route(downloads, getdata_
     empty = instances._url_img(CAT_URL, (0, 5))
     assert getdata_calls == ["I", "L"]
     assert (empty.shape, empty.dtype) == ((0, 5), np.dtype(float))
+
+
+# ------------------------------------------------------------------ the bundled images
+
+
+def module_state():
+    return {name: value for name, value in vars(instances).items()}
+
+
+def test_bundled_images_are_the_published_files():
+    assert sample_images.FILES == tuple(file for _, file, _ in SAMPLES)
+    for file in sample_images.FILES:
+        assert (sample_images.FOLDER / file).read_bytes() == (local_images.MISC / file).read_bytes()
+
+
+@pytest.mark.parametrize(("name", "file", "shape"), SAMPLES)
+def test_bundled_serves_the_five_functions_offline(monkeypatch, name, file, shape):
+    # A proxy that refuses everything stands for no network; the loopback server must not
+    # be asked through it, nor through another CA bundle.
+    monkeypatch.setenv("HTTPS_PROXY", "http://127.0.0.1:9")
+    monkeypatch.setenv("REQUESTS_CA_BUNDLE", "/nonexistent/ca.pem")
+    before = module_state()
+    with sample_images.bundled() as root:
+        assert root.startswith("https://127.0.0.1:") and instances.connect is not requests.get
+        image = getattr(instances, name)()
+    assert module_state() == before and instances.connect is requests.get
+    expected = decoded_rows(file).T[:, ::-1]
+    np.testing.assert_array_equal(image, expected > 100 if name == "segs" else expected)
+    assert image.shape == shape
+
+
+def test_bundled_leaves_the_module_as_it_was_when_the_block_fails(downloads):
+    before = module_state()
+    with pytest.raises(KeyError), sample_images.bundled():
+        instances.cat()
+        raise KeyError("the block fails")
+    assert module_state() == before
+    assert downloads == []  # the five files came from the package, not from this connect
+
+
+def test_inside_bundled_other_urls_go_to_the_connect_bound_before(downloads):
+    with sample_images.bundled():
+        instances.bricks()
+        with pytest.raises(PIL.UnidentifiedImageError):  # one-argument call, no status check
+            instances._url_img(MISC_URL + "missing.jpg", (1, 1))
+        image = instances._url_img(MISC_URL + "cat.jpg", (781, 1000))
+    assert downloads == [MISC_URL + "missing.jpg"]  # cat.jpg is one of the bundled files
+    np.testing.assert_array_equal(image, decoded_rows("cat.jpg"))
+
+
+@pytest.mark.filterwarnings("ignore:Unverified HTTPS request")
+def test_bundled_certificate_is_trusted_by_nothing_else():
+    with sample_images.bundled() as root:
+        with pytest.raises(requests.exceptions.SSLError):
+            requests.get(root + "cat.jpg", timeout=30)
+        with requests.Session() as session:
+            session.trust_env = False
+            response = session.get(root + "__init__.py", verify=False, timeout=30)
+    assert response.status_code == 404  # only the five images are served
+
+
+def test_bundled_blocks_nest_and_overlap_in_threads():
+    results = []
+    inside = threading.Barrier(3)
+
+    def worker():
+        with sample_images.bundled():
+            inside.wait()  # all three blocks open at once; they end in any order
+            results.append(int(instances.segs().sum()))
+
+    threads = [threading.Thread(target=worker) for _ in range(3)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    with sample_images.bundled() as outer, sample_images.bundled() as inner:
+        assert inner == outer
+        results.append(int(instances.segs().sum()))
+    assert instances.connect is requests.get
+    assert results == [106233] * 4

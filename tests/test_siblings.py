@@ -1,5 +1,7 @@
 """Tests of the pure-Python helpers: tagging, timed runners, short reprs, stores, pipelines."""
 
+import copy
+import inspect
 import os
 import pickle
 
@@ -132,6 +134,34 @@ def test_pipeline_reprs_say_where_anonymous_stages_come_from():
         unit.shadow(mode=1)("a", "b")
     both = Unit(mappings=[F(lambda **kw: kw), F(lambda **kw: kw)])
     assert repr(both.shadow(mode=1)) == f"<pipeline of {__name__} with (mode=1)>"
+
+
+def test_pipeline_variants_carry_the_names_of_their_module_and_pickle_by_reference():
+    from orvane.basic import trialgrid
+
+    keywords = "*, data, params_pool, scope_in_builtin=False, branch_comment='', to_file=None"
+    for name in ("experiments", "functest"):
+        variant = getattr(trialgrid, name)
+        assert (variant.__name__, variant.__qualname__) == (name, name)
+        assert variant.__module__ == "orvane.basic.trialgrid"
+        assert str(inspect.signature(variant)) == f"({keywords}, **kw)"
+        assert pickle.loads(pickle.dumps(variant)) is variant
+        assert copy.deepcopy(variant) is variant
+    # Not bound in its module: no name, pickled by value; an assigned name is kept.
+    loose = Unit(mappings=[F(dict), F(dict)]).shadow(mode=1)
+    assert loose.__module__ == "builtins" and not hasattr(loose, "__qualname__")
+    assert "concise_result=True" in str(inspect.signature(loose))
+    assert repr(pickle.loads(pickle.dumps(loose))) == repr(loose)
+    loose.__name__ = "renamed"
+    assert (loose.__name__, getattr(loose, "__qualname__", None)) == ("renamed", None)
+
+
+def test_the_package_version_is_the_installed_metadata_version():
+    import importlib.metadata
+
+    import orvane
+
+    assert orvane.__version__ == importlib.metadata.version("orvane")
 
 
 def test_unit_rejects_anything_but_two_stages():

@@ -6,13 +6,29 @@ namespace {
 
 using rt::Ref;
 
+// Seconds the default download may wait to connect and between bytes: generous, but a
+// dead server no longer holds the call for ever.
+constexpr long long kDownloadTimeout = 60;
+
+// connect(url). While `connect` is the import-time requests.get, the download gets a
+// time-out, and an HTTP error status raises requests' HTTPError, which names the URL
+// (otherwise the error page would reach the image decoder). A connect rebound by the
+// caller gets exactly the one-argument call.
+Ref download(rt::Call& call, rt::Handle url) {
+  Ref connect = call.global("connect");
+  if (!call.bound_at_import({"connect"})) return rt::call(connect, {url});
+  Ref response = rt::call(connect, {url}, {{"timeout", rt::integer(kDownloadTimeout)}});
+  rt::call_method(response, "raise_for_status");
+  return response;
+}
+
 Ref url_img_body(rt::Call& call) {
   PyObject* url = call.arg(0);
   PyObject* shape = call.arg(1);
   PyObject* order = call.arg(2);
   PyObject* trans = call.arg(3);
 
-  Ref response = rt::call(call.global("connect"), {url});
+  Ref response = download(call, url);
   // as_gray(img_open(byte(src.content))): the callees are looked up before the calls.
   Ref as_gray = call.global("as_gray");
   Ref img_open = call.global("img_open");

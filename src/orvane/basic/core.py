@@ -3,7 +3,9 @@
 from __future__ import annotations
 
 import errno
+import inspect
 import os
+import sys
 from collections.abc import Callable, Sequence
 from typing import Any
 
@@ -45,6 +47,22 @@ class Unit:
         return f"Unit(mappings=[{self.first!r}, {self.second!r}])"
 
 
+# The keywords that a variant reads: those of the grid traversal that its first stage runs,
+# then those of the filing that its second stage does. Keywords fixed by `shadow` are not
+# the caller's to give; any other keyword goes on to the stages.
+_KEYWORDS = [
+    inspect.Parameter(name, inspect.Parameter.KEYWORD_ONLY, default=default)
+    for name, default in [
+        ("data", inspect.Parameter.empty),
+        ("params_pool", inspect.Parameter.empty),
+        ("scope_in_builtin", False),
+        ("concise_result", True),
+        ("branch_comment", ""),
+        ("to_file", None),
+    ]
+]
+
+
 class Variant:
     """A pipeline with fixed keywords for its first stage; call it with keywords only.
 
@@ -54,11 +72,43 @@ class Variant:
     stage reads the store from ``to_file`` and the variant writes it back: that read, update
     and write run under the store's lock, so that two processes filing tables into one store
     at the same time both keep their tables (the first stage, the long grid, runs unlocked).
+
+    Like a function, a variant has a ``__module__`` (that of its stages), a ``__name__`` and
+    ``__qualname__`` (the module attribute bound to it), a signature, and pickles by
+    reference to that attribute.
     """
 
     def __init__(self, unit: Unit, fixed: dict[str, Any]) -> None:
         self.unit = unit
         self.fixed = dict(fixed)
+        self.__module__ = getattr(unit.first.func, "__module__", None) or __name__
+
+    def __getattr__(self, name: str) -> Any:
+        # Only reached for what the instance and its class lack; an assigned __name__ or
+        # __qualname__ is an instance attribute and is found before this.
+        if name in ("__name__", "__qualname__"):
+            bound = self._bound_name()
+            if bound is not None:
+                return bound
+            raise AttributeError(f"{self!r} is not bound to a name in {self.__module__}")
+        if name == "__signature__":
+            keywords = [p for p in _KEYWORDS if p.name not in self.fixed]
+            rest = inspect.Parameter("kw", inspect.Parameter.VAR_KEYWORD)
+            return inspect.Signature([*keywords, rest])
+        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+
+    def _bound_name(self) -> str | None:
+        """The name under which the variant's module binds it, if any."""
+        module = sys.modules.get(self.__module__)
+        for name, value in vars(module).items() if module is not None else ():
+            if value is self:
+                return name
+        return None
+
+    def __reduce__(self) -> str | tuple[Any, ...]:
+        # By reference, as pickle saves a function: the module attribute bound to it.
+        bound = self._bound_name()
+        return bound if bound is not None else (Variant, (self.unit, self.fixed))
 
     def __call__(self, /, *args: Any, **kw: Any) -> Any:
         if args:

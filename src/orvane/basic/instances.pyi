@@ -25,7 +25,9 @@ def _url_img(
 ) -> _GrayImage:
     """Download the image at `url` as 8-bit gray levels reshaped to `shape` in `order`;
     with `trans` the second axis is reversed (`url` must be exactly a str, `shape`
-    exactly a tuple)."""
+    exactly a tuple). While `connect` is requests.get, the download waits at most 60 s
+    and an HTTP error status raises requests.HTTPError; a rebound `connect` is called
+    as connect(url)."""
 
 def _as_boolean(x: numpy.ndarray, thre: float) -> npt.NDArray[numpy.bool_]:
     """True where `x` is strictly greater than `thre`."""
