@@ -136,6 +136,25 @@ VOLUME_ROWS = {
                                                                              VOLUME_SPACING)),
 }  # fmt: skip
 
+
+def status_kib(key):
+    """A figure of /proc/self/status, in KiB."""
+    with open("/proc/self/status") as lines:
+        for line in lines:
+            if line.startswith(key):
+                return int(line.split()[1])
+    raise KeyError(key)
+
+
+def added_peak_kib(func, *args):
+    """The peak resident memory func(*args) adds, in KiB (run in a fresh process)."""
+    with open("/proc/self/clear_refs", "w") as control:
+        control.write("5")  # resets the peak resident size
+    before = status_kib("VmRSS:")
+    func(*args)
+    return status_kib("VmHWM:") - before
+
+
 VOLUME_PEAK_SCRIPT = textwrap.dedent(
     """
     import sys, numpy as np, SimpleITK as sitk
@@ -148,14 +167,7 @@ VOLUME_PEAK_SCRIPT = textwrap.dedent(
     fast, plain, _, anchor = bench.VOLUME_ROWS[row]
     call = {{"fast": fast, "anchor": anchor,
              "plain": lambda *a: bench.plain(fast, *a)}}[method]
-    def status(key):
-        for line in open("/proc/self/status"):
-            if line.startswith(key):
-                return int(line.split()[1])
-    open("/proc/self/clear_refs", "w").write("5")  # resets the peak resident size
-    before = status("VmRSS:")
-    call(x, y, image)
-    print(status("VmHWM:") - before)
+    print(bench.added_peak_kib(call, x, y, image))
     """
 )
 
@@ -281,18 +293,11 @@ PEAK_SCRIPT = textwrap.dedent(
     """
     import sys, numpy as np
     sys.path.insert(0, {bench!r})
-    from bench_medical import disc, two_balls
+    from bench_medical import added_peak_kib, disc, two_balls
     from orvane.basic import medical
     kind, radius = sys.argv[1], int(sys.argv[2])
     args = (disc(radius), [0.7, 1.1]) if kind == "pair" else (*two_balls(radius), [0.7, 1.1, 3.3])
-    def status(key):
-        for line in open("/proc/self/status"):
-            if line.startswith(key):
-                return int(line.split()[1])
-    open("/proc/self/clear_refs", "w").write("5")  # resets the peak resident size
-    before = status("VmRSS:")
-    (medical._points_pair if kind == "pair" else medical._minimum_dis)(*args)
-    print(status("VmHWM:") - before)
+    print(added_peak_kib(medical._points_pair if kind == "pair" else medical._minimum_dis, *args))
     """
 )
 

@@ -48,12 +48,9 @@ void in_chunks(const Line& line, std::int64_t count, rt::WithoutGil& gil, LoadX&
   }
 }
 
-enum class SumTest { IsTwo, NonZero };
-
-// out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
-void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out, SumTest test,
-                   rt::WithoutGil& gil) {
-  const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+// Calls visit(line, n) for every line of `out` with the matching lines of x and y.
+template <class Visit>
+void for_each_line(const WritableMask& out, const MaskData& x, const MaskData& y, Visit&& visit) {
   const std::array<const Index*, 3> strides{&out.geometry().strides, &x.geometry.strides,
                                             &y.geometry.strides};
   walk_lines(out.geometry(), strides, [&](const auto& offsets, const auto& steps, std::int64_t n) {
@@ -63,6 +60,17 @@ void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out
                     steps[0],
                     steps[1],
                     steps[2]};
+    visit(line, n);
+  });
+}
+
+enum class SumTest { IsTwo, NonZero };
+
+// out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
+void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out, SumTest test,
+                   rt::WithoutGil& gil) {
+  const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+  for_each_line(out, x, y, [&](const Line& line, std::int64_t n) {
     if (bytes) {  // the int64 values are 0 and 1: both set, or either set
       auto flags = [](ElementType type) {
         return [type](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
@@ -183,39 +191,30 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
   const WritableMask out(result);
   {
     rt::WithoutGil gil;
-    const std::array<const Index*, 3> strides{&out.geometry().strides, &a.geometry.strides,
-                                              &b.geometry.strides};
     const bool keep_bytes = a.type.kind == ElementKind::Bool;
-    walk_lines(out.geometry(), strides,
-               [&](const auto& offsets, const auto& steps, std::int64_t n) {
-                 const Line line{out.data() + offsets[0],
-                                 a.data + offsets[1],
-                                 b.data + offsets[2],
-                                 steps[0],
-                                 steps[1],
-                                 steps[2]};
-                 in_chunks<std::uint8_t, std::uint8_t>(
-                     line, n, gil,
-                     [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
-                       if (!keep_bytes) return load_flags(a.type, p, step, count, to);
-                       if (step == 1) {
-                         std::memcpy(to, p, static_cast<std::size_t>(count));
-                         return;
-                       }
-                       for (std::int64_t i = 0; i < count; ++i) {
-                         to[i] = static_cast<std::uint8_t>(p[i * step]);
-                       }
-                     },
-                     [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
-                       load_flags(b.type, p, step, count, to);
-                     },
-                     [](const std::uint8_t* kept, const std::uint8_t* cleared, std::int64_t count,
-                        std::uint8_t* result) {
-                       for (std::int64_t i = 0; i < count; ++i) {
-                         result[i] = static_cast<std::uint8_t>(kept[i] & (cleared[i] - 1));
-                       }
-                     });
-               });
+    for_each_line(out, a, b, [&](const Line& line, std::int64_t n) {
+      in_chunks<std::uint8_t, std::uint8_t>(
+          line, n, gil,
+          [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
+            if (!keep_bytes) return load_flags(a.type, p, step, count, to);
+            if (step == 1) {
+              std::memcpy(to, p, static_cast<std::size_t>(count));
+              return;
+            }
+            for (std::int64_t i = 0; i < count; ++i) {
+              to[i] = static_cast<std::uint8_t>(p[i * step]);
+            }
+          },
+          [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
+            load_flags(b.type, p, step, count, to);
+          },
+          [](const std::uint8_t* kept, const std::uint8_t* cleared, std::int64_t count,
+             std::uint8_t* result) {
+            for (std::int64_t i = 0; i < count; ++i) {
+              result[i] = static_cast<std::uint8_t>(kept[i] & (cleared[i] - 1));
+            }
+          });
+    });
   }
   return result;
 }
