@@ -59,6 +59,11 @@ def wheel_faults(path):
     return faults
 
 
+# The oldest glibc the wheel is to install on (manylinux_2_28: RHEL 8, Debian 10, Ubuntu
+# 18.10 and later).
+OLDEST_GLIBC = (2, 28)
+
+
 def sdist_faults(path):
     with tarfile.open(path) as sdist:
         names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
@@ -75,8 +80,12 @@ def main():
     for sdist in sdists:
         print(f"sdist {sdist.name}: {sdist.stat().st_size / 1024:.0f} KiB")
         faults += sdist_faults(sdist)
-    if "manylinux" not in tag:
+    glibc = [tuple(map(int, found)) for found in re.findall(r"manylinux_(\d+)_(\d+)", tag)]
+    if not glibc:
         faults.append(f"the wheel's tag {tag} is not a manylinux tag")
+    elif min(glibc) > OLDEST_GLIBC:
+        # A symbol of a newer glibc slipped in: users of older Linux systems lose the wheel.
+        faults.append(f"the wheel needs glibc {min(glibc)}, newer than {OLDEST_GLIBC}")
     for fault in faults:
         print("FAULT:", fault)
     sys.exit(1 if faults else 0)

@@ -1,9 +1,5 @@
 // What the interpreter does around the body of a Python function, done for a native one:
 // the recursion limit, sys.monitoring events, and a traceback entry on the way out.
-#include <pthread.h>
-
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
 
 #include "function_object.hpp"
@@ -13,39 +9,6 @@
 
 namespace orvane::rt::detail {
 namespace {
-
-// The C stack of the running thread: its lowest address and size (stacks grow down on
-// the platforms we build for). Found once per thread; each thread reads only its own.
-struct StackBounds {
-  const char* low = nullptr;
-  std::size_t size = 0;
-};
-
-StackBounds find_stack_bounds() noexcept {
-  StackBounds bounds;
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return bounds;
-  void* low = nullptr;
-  std::size_t size = 0;
-  if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
-    bounds.low = static_cast<const char*>(low);
-    bounds.size = size;
-  }
-  pthread_attr_destroy(&attributes);
-  return bounds;
-}
-
-// True when less than a reserve of the thread's stack is left below the caller's frame:
-// what runs before the next native call (numpy, scipy, the interpreter, error handling)
-// then still fits. The reserve is an eighth of the stack, within 128 KiB to 1 MiB.
-[[gnu::noinline]] bool stack_nearly_exhausted() noexcept {
-  thread_local const StackBounds bounds = find_stack_bounds();
-  if (bounds.low == nullptr) return false;
-  const auto* here = static_cast<const char*>(__builtin_frame_address(0));
-  const std::size_t reserve =
-      std::clamp<std::size_t>(bounds.size / 8, std::size_t{128} << 10, std::size_t{1} << 20);
-  return here < bounds.low + reserve;
-}
 
 // A native call level counts against the interpreter's recursion limit exactly as a
 // Python frame does (sys.setrecursionlimit applies; Python frames in between count

@@ -58,6 +58,10 @@ Ref suggest_keyword(const FunctionSpec& spec, PyObject* keyword);
 // flags, name and the C++ file and line of its definition.
 Ref make_code(const FunctionSpec& spec, PyObject* qualname);
 
+// stack.cpp: true when less than a reserve of the running thread's C stack is left below
+// the caller's frame.
+bool stack_nearly_exhausted() noexcept;
+
 // call_scope.cpp: runs the body of a bound call as a Python frame would run: counted
 // against the recursion limit, reported to sys.monitoring tools, and with a traceback
 // entry for the function when an exception leaves it.
