@@ -1,17 +1,23 @@
 # The two commands of the README. Both set up whatever is missing first.
 .PHONY: demo test env tools format lint sanitize
 
+# The interpreter: CPython 3.13 in .venv by default; another one with, for example,
+# `make test PYTHON=python3.14`, in an environment of its own (.venv-3.14).
+PYTHON ?=
+export PYTHON
+VENV := $(if $(PYTHON),.venv-$(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null),.venv)
+
 # What the package needs to build and run: all that the tour uses.
 env:
 	@scripts/bootstrap.sh
 
 demo: env
-	@.venv/bin/python examples/tour.py
+	@$(VENV)/bin/python examples/tour.py
 
 # The suite also runs the figure script, hence the docs group (matplotlib).
 test:
 	@scripts/bootstrap.sh test docs
-	.venv/bin/python -m pytest -q
+	$(VENV)/bin/python -m pytest -q
 
 # The developer tools: ruff, clang-format and matplotlib for the README's pictures.
 tools:
@@ -23,10 +29,10 @@ sanitize:
 	@scripts/sanitize.sh
 
 format: tools
-	.venv/bin/ruff format src tests examples scripts bench
-	.venv/bin/clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+	$(VENV)/bin/ruff format src tests examples scripts bench
+	$(VENV)/bin/clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
 
 lint: tools
-	.venv/bin/ruff check src tests examples scripts bench
-	.venv/bin/ruff format --check src tests examples scripts bench
-	.venv/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+	$(VENV)/bin/ruff check src tests examples scripts bench
+	$(VENV)/bin/ruff format --check src tests examples scripts bench
+	$(VENV)/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')

@@ -14,12 +14,12 @@ import gc
 import inspect
 import json
 import pickle
-import profile
 import pstats
 import re
 import subprocess
 import sys
 import traceback
+import warnings
 import weakref
 
 import numpy as np
@@ -37,6 +37,8 @@ TWIN_SOURCES = {
     "keywords": "def keywords(**params):\n    return (params,)",
     "lookup": "def lookup(name):\n    pass",
     "store": "def store(self, value=None):\n    self.value = value",
+    # Global targets: no locals beyond the parameters, as in the native function's code.
+    "unpack_pair": "def unpack_pair(value):\n    global a, b\n    a, b = value\n    return (a, b)",
 }
 
 
@@ -82,6 +84,24 @@ CALLS = {
     "star_args": [((), {}), ((1, 2), {}), ((), {"a": 1})],
     "keywords": [((), {}), ((1,), {}), ((1, 2), {"a": 1}), ((), {"a": 1, "~b": 2})],
     "store": [((), {}), ((1, 2, 3), {}), ((), {"value": 1})],
+    # The interpreter's own messages, which differ between versions for exact containers.
+    "unpack_pair": [
+        ((value,), {})
+        for value in (
+            [1, 2, 3],
+            (1, 2, 3),
+            {1: 2, 3: 4, 5: 6},
+            {1, 2, 3},
+            "abc",
+            bytearray(b"abc"),
+            range(3),
+            [1],
+            (),
+            "ab",
+            5,
+            None,
+        )
+    ],
 }
 
 
@@ -232,6 +252,76 @@ def test_deleted_optional_attributes_read_like_python():
         assert (func.__doc__, func.__module__, func.__annotations__) == (None, None, {})
         func.__doc__, func.__module__, func.__annotations__ = saved
     assert probe.lookup.__module__ == "orvane.basic._runtime_probe"
+
+
+# Steps on a function's annotations: "get" an attribute, "set" it to a value, "del" it. On
+# 3.14 and later, __annotate__ and __annotations__ depend on each other; on 3.13 a function
+# has no __annotate__ and setting one just stores it in __dict__.
+ANNOTATION_STEPS = [
+    [("get", "__annotate__"), ("get", "__annotations__"), ("get", "__annotate__")],
+    [("set", "__annotate__", None), ("get", "__annotations__"), ("get", "__annotate__")],
+    [("get", "__annotations__"), ("set", "__annotate__", None), ("get", "__annotations__")],
+    [("set", "__annotate__", 3), ("del", "__annotate__"), ("get", "__annotations__")],
+    [("set", "__annotations__", {"q": 1}), ("get", "__annotate__"), ("get", "__annotations__")],
+    [
+        ("set", "__annotate__", lambda format: {"z": format}),
+        ("get", "__annotations__"),
+        ("set", "__annotate__", lambda format: 5),
+        ("get", "__annotations__"),
+    ],  # fmt: skip
+    [("del", "__annotations__"), ("get", "__annotations__"), ("get", "__annotate__")],
+]
+
+
+def observed(value):
+    """A comparable account of what a step gave: an annotate function by what it returns."""
+    if callable(value):
+        return ("function", value.__qualname__.rpartition(".")[2], outcome(value, 1))
+    return value
+
+
+def annotation_outcomes(func, steps):
+    results = []
+    for action, attribute, *value in steps:
+        if action == "get":
+            result = outcome(getattr, func, attribute)
+            if result[0] == "ok":
+                result = ("ok", observed(result[1]))
+        else:
+            args = (func, attribute, *value)
+            result = outcome(setattr if action == "set" else delattr, *args)
+        if result[0] is AttributeError:  # the same but for the name of the type
+            result = (AttributeError, result[1].replace("orvane.native_function", "function"))
+        results.append(result)
+    return results
+
+
+@pytest.mark.parametrize("steps", ANNOTATION_STEPS)
+@pytest.mark.parametrize("name", ["mixed", "lookup"])
+def test_annotations_follow_the_rules_of_a_def(name, steps):
+    native, saved_dict = getattr(probe, name), dict(vars(getattr(probe, name)))
+    saved = native.__annotate__ if hasattr(native, "__annotate__") else native.__annotations__
+    try:
+        assert annotation_outcomes(native, steps) == annotation_outcomes(twin(name), steps)
+    finally:
+        vars(native).clear()
+        vars(native).update(saved_dict)
+        if callable(saved) or saved is None:
+            native.__annotate__ = saved
+        else:
+            native.__annotations__ = saved
+
+
+@pytest.mark.parametrize("name", list(TWIN_SOURCES))
+def test_annotation_tools_read_the_same_as_for_the_twin(name):
+    annotationlib = pytest.importorskip("annotationlib")  # 3.14 on
+    native, python = getattr(probe, name), twin(name)
+    wrapped = functools.wraps(native)(lambda *args, **kwargs: None)
+    for format in annotationlib.Format:
+        if format != annotationlib.Format.VALUE_WITH_FAKE_GLOBALS:
+            expected = annotationlib.get_annotations(python, format=format)
+            assert annotationlib.get_annotations(native, format=format) == expected
+            assert annotationlib.get_annotations(wrapped, format=format) == expected
 
 
 def test_signature_equals_that_of_the_python_twin(monkeypatch):
@@ -558,6 +648,9 @@ def test_profilers_and_monitoring_tools_see_native_calls():
         result = probe.mixed(1, 2)
         with pytest.raises(ValueError) as info:
             probe.fail("python")
+        # The interpreter words the unpacking error; the source that has it do so is unseen.
+        with pytest.raises(ValueError, match="too many values"):
+            probe.unpack_pair([1, 2, 3])
     finally:
         monitoring.set_events(tool, 0)
         monitoring.free_tool_id(tool)
@@ -565,6 +658,9 @@ def test_profilers_and_monitoring_tools_see_native_calls():
     assert [event for event in events if event[1] in codes] == [
         ("start", codes[0]), ("return", codes[0], result), ("start", codes[1]),
         ("unwind", codes[1], info.value)]  # fmt: skip
+    assert [event[0] for event in events if event[1] is probe.unpack_pair.__code__] == [
+        "start", "unwind"]  # fmt: skip
+    assert not [event for event in events if event[1].co_filename == "<unpacking>"]
 
 
 def test_a_profile_function_sees_native_calls_as_calls_of_built_ins():
@@ -582,4 +678,7 @@ def test_a_profile_function_sees_native_calls_as_calls_of_built_ins():
         sys.setprofile(None)
     assert seen == [("c_call", probe.mixed), ("c_return", probe.mixed),
                     ("c_call", probe.fail), ("c_exception", probe.fail)]  # fmt: skip
+    with warnings.catch_warnings():  # the pure-Python profiler, deprecated from 3.15 on
+        warnings.simplefilter("ignore", DeprecationWarning)
+        profile = pytest.importorskip("profile")
     profile.Profile().runcall(lambda: [probe.mixed(1, 2) for _ in range(3)])

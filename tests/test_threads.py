@@ -127,14 +127,12 @@ def test_concurrent_calls_give_the_sequential_results(monkeypatch):
 # ------------------------------------------------------------------ static data
 
 # What may be writable in the compiled objects: the tables that CPython's API takes as
-# non-const pointers (module definitions and slots, the function type's description, slots,
-# methods, members and attributes; CPython writes only the module definition's base, once)
+# non-const pointers (module definitions and slots, the function type's methods, members
+# and attributes; CPython writes only the module definition's base, once)
 # and the compiler's own references to the C++ personality routine and type information.
 ALLOWED_WRITABLE = (
     "orvane_def_",
     "orvane_slots_",
-    "orvane::rt::detail::(anonymous namespace)::function_type_spec",
-    "orvane::rt::detail::(anonymous namespace)::function_slots",
     "orvane::rt::detail::(anonymous namespace)::function_methods",
     "orvane::rt::detail::(anonymous namespace)::function_members",
     "orvane::rt::detail::function_getset",

@@ -1,5 +1,6 @@
 // Module initialisation of orvane.basic.annotix: its statements, in order.
 #include <initializer_list>
+#include <string_view>
 
 #include "annotix.hpp"
 
@@ -8,12 +9,38 @@ namespace {
 
 using rt::Ref;
 
+// typing.ByteString, which typing deprecates (reading it warns from 3.15 on) and is to
+// drop. The module's own use of it is no use of the caller's: it is read with deprecation
+// warnings ignored, as `with warnings.catch_warnings(action="ignore", category=
+// DeprecationWarning)` would, so none reaches the caller. Where typing lacks it, a stand-in
+// for what it stood for: bytes | bytearray | memoryview.
+Ref byte_string(rt::Handle typing) {
+  Ref manager = rt::call(rt::from_import("warnings", "catch_warnings"), {},
+                         {{"action", rt::str("ignore")}, {"category", PyExc_DeprecationWarning}});
+  Ref exit = rt::getattr(manager, "__exit__");
+  rt::call_method(manager, "__enter__");
+  PyObject* found = nullptr;
+  const int status = PyObject_GetOptionalAttrString(typing.get(), "ByteString", &found);
+  Ref value = Ref::steal_or_null(found);
+  {
+    rt::PendingError pending;  // an error of the read stays pending while the filters return
+    rt::call(exit, {Py_None, Py_None, Py_None});
+  }
+  if (status < 0) rt::throw_error_set();
+  if (value) return value;
+  Ref bytes_like = Ref::steal(PyNumber_Or(reinterpret_cast<PyObject*>(&PyBytes_Type),
+                                          reinterpret_cast<PyObject*>(&PyByteArray_Type)));
+  return Ref::steal(PyNumber_Or(bytes_like.get(), reinterpret_cast<PyObject*>(&PyMemoryView_Type)));
+}
+
 // from typing import TypeVar, ByteString, ...: each name bound as it is imported.
 void import_typing_names(rt::ModuleBuilder& m) {
+  Ref typing = rt::import_module("typing");
   for (const char* name : {"TypeVar", "ByteString", "Type", "Set", "FrozenSet", "Tuple", "List",
                            "Dict", "Any", "Callable", "Mapping", "Sequence", "Iterator", "Iterable",
                            "Generator", "NoReturn", "Union"}) {
-    m.bind(name, rt::from_import("typing", name));
+    m.bind(name, std::string_view(name) == "ByteString" ? byte_string(typing)
+                                                        : rt::from_import("typing", name));
   }
 }
 

@@ -82,6 +82,15 @@ Ref untouched_body(rt::Call& call) {
 }
 const rt::FunctionSpec untouched{.name = "untouched", .params = {}, .body = untouched_body};
 
+// a, b = value; return (a, b)
+Ref unpack_pair_body(rt::Call& call) {
+  auto [a, b] = rt::unpack<2>(call.arg(0));
+  return rt::tuple({a, b});
+}
+constexpr rt::Param kUnpackPair[] = {{.name = "value"}};
+const rt::FunctionSpec unpack_pair{
+    .name = "unpack_pair", .params = kUnpackPair, .body = unpack_pair_body};
+
 void exec_probe(rt::ModuleBuilder& m) {
   m.bind("mixed", m.function(mixed, rt::tuple({rt::integer(3)})));
   m.bind("checked", m.function(checked, rt::tuple({rt::integer(1), rt::list({})})));
@@ -91,6 +100,7 @@ void exec_probe(rt::ModuleBuilder& m) {
   m.bind("fail", m.function(fail));
   m.bind("store", m.function(store, rt::tuple({rt::none()})));
   m.bind("untouched", m.function(untouched));
+  m.bind("unpack_pair", m.function(unpack_pair));
   m.bind("answer", rt::str("forty-two"));
 }
 

@@ -33,4 +33,7 @@ def store(self: Any, value: Any = None) -> None:
 def untouched() -> bool:
     """Whether `answer` and `lookup` are still the objects bound at import."""
 
+def unpack_pair(value: Any) -> tuple[Any, Any]:
+    """`a, b = value`, then `(a, b)`."""
+
 answer: str

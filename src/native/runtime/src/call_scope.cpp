@@ -5,6 +5,7 @@
 #include "function_object.hpp"
 // After Python.h (included above): PyFrame_New.
 #include <frameobject.h>
+#include "interpreter.hpp"
 #include "orvane/rt/error.hpp"
 
 namespace orvane::rt::detail {
@@ -69,9 +70,11 @@ bool tell_profile_function(PyThreadState* thread, PyObject* callable, int what) 
   if (frame == nullptr) return true;
   Ref pending = Ref::steal_or_null(PyErr_GetRaisedException());
   Ref frame_ref = Ref::borrow(reinterpret_cast<PyObject*>(frame));
-  ++thread->tracing;
-  const int status = thread->c_profilefunc(thread->c_profileobj, frame, what, callable);
-  --thread->tracing;
+  int status;
+  {
+    const ToolsMuted muted(thread);
+    status = thread->c_profilefunc(thread->c_profileobj, frame, what, callable);
+  }
   if (status != 0) return false;  // its error replaces the pending one, as in CPython
   if (pending) PyErr_SetRaisedException(pending.release());
   return true;

@@ -1,4 +1,6 @@
 // The native function type: creation, calls, method binding, GC and lifetime.
+#include <algorithm>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
@@ -36,8 +38,9 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   FunctionObject* function = as_function(self);
   Py_VISIT(Py_TYPE(self));
   const FunctionFields& f = function->f;
-  for (const Ref* field : {&f.name, &f.qualname, &f.module, &f.doc, &f.defaults, &f.kwdefaults,
-                           &f.annotations, &f.globals, &f.builtins, &f.type_params, &f.code}) {
+  for (const Ref* field :
+       {&f.name, &f.qualname, &f.module, &f.doc, &f.defaults, &f.kwdefaults, &f.annotation_holder,
+        &f.globals, &f.builtins, &f.type_params, &f.code}) {
     Py_VISIT(field->get());
   }
   return PyObject_VisitManagedDict(self, visit, arg);
@@ -124,7 +127,8 @@ PyMemberDef function_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
-PyType_Slot function_slots[] = {
+// The slots of the type but its attributes, which create_function_type adds.
+const PyType_Slot function_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
@@ -135,18 +139,17 @@ PyType_Slot function_slots[] = {
     {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
     {Py_tp_methods, function_methods},
     {Py_tp_members, function_members},
-    {Py_tp_getset, function_getset},
     {0, nullptr},
 };
 
-PyType_Spec function_type_spec = {
+const PyType_Spec function_type_spec = {
     "orvane.native_function",
     sizeof(FunctionObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
         Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_MANAGED_WEAKREF |
         Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    function_slots,
+    nullptr,
 };
 
 // Where a function's built-ins come from: its globals' __builtins__, else the interpreter's.
@@ -164,22 +167,22 @@ Ref builtins_of(PyObject* globals) {
   return Ref::borrow(PyEval_GetBuiltins());
 }
 
-Ref annotations_of(const FunctionSpec& spec) {
-  Ref annotations = new_dict();
-  for (const Param& param : spec.params) {
-    if (param.annotation != nullptr) set_key(annotations, param.name, str(param.annotation));
-  }
-  if (spec.return_annotation != nullptr)
-    set_key(annotations, "return", str(spec.return_annotation));
-  return annotations;
-}
-
 }  // namespace
 }  // namespace detail
 
 PyTypeObject* create_function_type(PyObject* module) {
+  // A function has __annotate__ where the running interpreter's functions have it (3.14 on).
+  // The class dict is asked: on a type, type's own __annotate__ would answer.
+  const bool annotate = static_cast<bool>(type_attribute(&PyFunction_Type, "__annotate__"));
+  PyGetSetDef* getset = annotate ? detail::function_getset : detail::function_getset + 1;
+  PyType_Slot slots[std::size(detail::function_slots) + 1];
+  std::copy(std::begin(detail::function_slots), std::end(detail::function_slots), slots);
+  slots[std::size(detail::function_slots) - 1] = {Py_tp_getset, getset};
+  slots[std::size(detail::function_slots)] = {0, nullptr};
+  PyType_Spec spec = detail::function_type_spec;
+  spec.slots = slots;
   return reinterpret_cast<PyTypeObject*>(
-      Ref::steal(PyType_FromModuleAndSpec(module, &detail::function_type_spec, nullptr)).release());
+      Ref::steal(PyType_FromModuleAndSpec(module, &spec, nullptr)).release());
 }
 
 Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults, const char* qualname) {
@@ -201,7 +204,6 @@ Ref make_function(PyObject* module, const FunctionSpec& spec, Ref defaults, cons
   function->f.module = getattr_optional(module, "__name__");
   function->f.doc = none();
   if (defaults && PyTuple_GET_SIZE(defaults.get()) != 0) function->f.defaults = std::move(defaults);
-  function->f.annotations = detail::annotations_of(spec);
   function->f.builtins = detail::builtins_of(function->f.globals.get());
   function->f.code = detail::make_code(spec, function->f.qualname.get());
   return self;

@@ -84,17 +84,30 @@ int set_kwdefaults(PyObject* self, PyObject* value, void*) {
                       "__kwdefaults__ must be set to a dict object");
 }
 
-PyObject* get_annotations(PyObject* self, void*) {
-  Ref& annotations = fields(self).annotations;
-  if (!annotations) {
-    annotations = Ref::steal_or_null(PyDict_New());
-    if (!annotations) return nullptr;
+// __annotations__ and __annotate__ are the annotation holder's (see annotations.cpp).
+Ref annotation_holder(PyObject* self) {
+  FunctionObject* function = as_function(self);
+  if (!function->f.annotation_holder) {
+    Ref qualname = getattr(function->f.code, "co_qualname");  // the name first given
+    Ref holder = make_annotation_holder(*function->spec, qualname.get(), function->f.globals.get());
+    // Making it ran Python code: another thread may have made one meanwhile.
+    if (!function->f.annotation_holder) function->f.annotation_holder = std::move(holder);
   }
-  return Py_NewRef(annotations.get());
+  return function->f.annotation_holder;
 }
-int set_annotations(PyObject* self, PyObject* value, void*) {
-  return set_optional(fields(self).annotations, value, is_dict,
-                      "__annotations__ must be set to a dict object");
+
+PyObject* get_held(PyObject* self, void* name) {
+  return boundary([&] { return getattr(annotation_holder(self), static_cast<const char*>(name)); });
+}
+int set_held(PyObject* self, PyObject* value, void* name) {
+  return boundary_status([&] {
+    Ref holder = annotation_holder(self);
+    const int status =
+        value != nullptr
+            ? PyObject_SetAttrString(holder.get(), static_cast<const char*>(name), value)
+            : PyObject_DelAttrString(holder.get(), static_cast<const char*>(name));
+    if (status < 0) throw_error_set();
+  });
 }
 
 PyObject* get_globals(PyObject* self, void*) {
@@ -147,12 +160,13 @@ int set_readonly(PyObject*, PyObject*, void*) {
 }  // namespace
 
 PyGetSetDef function_getset[] = {
+    {"__annotate__", get_held, set_held, nullptr, const_cast<char*>("__annotate__")},
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__doc__", get_doc, set_doc, nullptr, nullptr},
     {"__defaults__", get_defaults, set_defaults, nullptr, nullptr},
     {"__kwdefaults__", get_kwdefaults, set_kwdefaults, nullptr, nullptr},
-    {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
+    {"__annotations__", get_held, set_held, nullptr, const_cast<char*>("__annotations__")},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {"__globals__", get_globals, set_readonly, nullptr, nullptr},
     {"__builtins__", get_builtins, set_readonly, nullptr, nullptr},

@@ -11,9 +11,9 @@ struct FunctionFields {
   Ref qualname;
   Ref module;
   Ref doc;
-  Ref defaults;     // tuple, or empty for none
-  Ref kwdefaults;   // dict, or empty for none
-  Ref annotations;  // dict, or empty until first read
+  Ref defaults;           // tuple, or empty for none
+  Ref kwdefaults;         // dict, or empty for none
+  Ref annotation_holder;  // see make_annotation_holder; made on first use
   Ref globals;
   Ref builtins;
   Ref type_params;  // tuple, or empty for ()
@@ -54,6 +54,11 @@ void bind_arguments(FunctionObject* function, PyObject* const* args, Py_ssize_t 
 // The parameter name closest to `keyword` by CPython's own suggestion rule, or empty.
 Ref suggest_keyword(const FunctionSpec& spec, PyObject* keyword);
 
+// annotations.cpp: the Python function that keeps the annotations of a function of
+// `spec`, first named `qualname`, in the module namespace `globals`: made by the running
+// interpreter from a `def` with the same parameters and string annotations.
+Ref make_annotation_holder(const FunctionSpec& spec, PyObject* qualname, PyObject* globals);
+
 // code.cpp: the code object of a function of `spec` named `qualname`: parameters,
 // flags, name and the C++ file and line of its definition.
 Ref make_code(const FunctionSpec& spec, PyObject* qualname);
@@ -67,6 +72,8 @@ bool stack_nearly_exhausted() noexcept;
 // entry for the function when an exception leaves it.
 PyObject* run_body(FunctionObject* function, PyObject* callable, BoundArgs& bound);
 
+// The attributes of a Python function. __annotate__ comes first, so that the table of an
+// interpreter whose functions have no __annotate__ starts one entry later.
 extern PyGetSetDef function_getset[];
 
 }  // namespace orvane::rt::detail

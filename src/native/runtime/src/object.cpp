@@ -1,6 +1,9 @@
 #include "orvane/rt/object.hpp"
 
+#include <string>
 #include <vector>
+
+#include "interpreter.hpp"
 
 namespace orvane::rt {
 
@@ -169,15 +172,49 @@ Ref next(Handle iterator) {
   return Ref::steal_or_null(item);
 }
 
+namespace {
+
+// Something whose unpacking fails as `obj`'s did: `obj` itself where iterating it again runs
+// no code (an exact built-in container, whose size the interpreter may name), else an
+// iterator over `size` items (the interpreter cannot know the size of an iterator).
+Ref unpack_stand_in(PyObject* obj, std::size_t size) {
+  if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj) || PyDict_CheckExact(obj) ||
+      PyAnySet_CheckExact(obj) || PyUnicode_CheckExact(obj) || PyBytes_CheckExact(obj) ||
+      PyByteArray_CheckExact(obj)) {
+    return Ref::borrow(obj);
+  }
+  Ref items = Ref::steal(PyList_New(static_cast<Py_ssize_t>(size)));
+  for (std::size_t index = 0; index < size; ++index) {
+    PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(index), Py_NewRef(Py_None));
+  }
+  return iter(items);
+}
+
+// Raises what `[_0, ..., _{count-1}] = value` raises, in the running interpreter's words.
+[[noreturn]] void raise_unpack_error(Handle value, std::size_t count) {
+  std::string source = "[";
+  for (std::size_t index = 0; index < count; ++index) {
+    source += (index == 0 ? "_" : ", _") + std::to_string(index);
+  }
+  source += "] = _value\n";
+  Ref names = new_dict();
+  set_key(names, "__builtins__", PyEval_GetBuiltins());
+  set_key(names, "_value", value);
+  detail::run_unobserved(source, "<unpacking>", names.get(), names.get());
+  raise(PyExc_SystemError, "unpacking did not fail again");
+}
+
+}  // namespace
+
 Ref* unpack_into(Handle obj, Ref* out, std::size_t count) {
   PyObject* value = obj.get();
   PyObject* raw_iterator = PyObject_GetIter(value);
   if (raw_iterator == nullptr) {
     if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&
         !PySequence_Check(value)) {
+      // Not iterable at all (no code of the object ran): the interpreter says so itself.
       PyErr_Clear();
-      raise_format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
-                   Py_TYPE(value)->tp_name);
+      raise_unpack_error(obj, count);
     }
     throw_error_set();
   }
@@ -187,16 +224,10 @@ Ref* unpack_into(Handle obj, Ref* out, std::size_t count) {
   items.reserve(count);
   for (std::size_t index = 0; index < count; ++index) {
     Ref item = next(iterator);
-    if (!item) {
-      raise_format(PyExc_ValueError, "not enough values to unpack (expected %d, got %d)",
-                   static_cast<int>(count), static_cast<int>(index));
-    }
+    if (!item) raise_unpack_error(unpack_stand_in(value, index), count);
     items.push_back(std::move(item));
   }
-  if (next(iterator)) {
-    raise_format(PyExc_ValueError, "too many values to unpack (expected %d)",
-                 static_cast<int>(count));
-  }
+  if (next(iterator)) raise_unpack_error(unpack_stand_in(value, count + 1), count);
   for (std::size_t index = 0; index < count; ++index) out[index] = std::move(items[index]);
   return out;
 }

@@ -1,9 +1,10 @@
 // How much C stack the running thread has left. The bounds come from /proc/self/maps (as
 // glibc's pthread_getattr_np finds them), read once per thread: no symbol of a recent
-// glibc is needed, so the wheel keeps an old manylinux tag.
+// glibc is needed, so the wheel keeps an old manylinux tag whatever glibc builds it.
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,15 @@ struct StackBounds {
   std::size_t size = 0;
 };
 
+// "low-high ..." in hexadecimal, as a line of /proc/self/maps starts. std::from_chars, not
+// sscanf: glibc 2.38 and later redirect sscanf to a symbol that older systems lack.
+bool parse_range(const char* line, std::uintptr_t& low, std::uintptr_t& high) noexcept {
+  const char* end = line + std::strlen(line);
+  auto [dash, low_error] = std::from_chars(line, end, low, 16);
+  if (low_error != std::errc{} || dash == end || *dash != '-') return false;
+  return std::from_chars(dash + 1, end, high, 16).ec == std::errc{};
+}
+
 // The mapping that holds `address`. A thread's stack is its own mapping; the main
 // thread's ("[stack]") grows on demand down to RLIMIT_STACK below its top.
 StackBounds find_stack_bounds(std::uintptr_t address) noexcept {
@@ -32,9 +42,9 @@ StackBounds find_stack_bounds(std::uintptr_t address) noexcept {
   while (std::fgets(line, sizeof line, maps) != nullptr) {
     const bool starts_line = at_line_start;
     at_line_start = std::strchr(line, '\n') != nullptr;  // a long line comes in pieces
-    unsigned long low = 0;
-    unsigned long high = 0;
-    if (!starts_line || std::sscanf(line, "%lx-%lx", &low, &high) != 2) continue;
+    std::uintptr_t low = 0;
+    std::uintptr_t high = 0;
+    if (!starts_line || !parse_range(line, low, high)) continue;
     if (address < low || address >= high) continue;
     bounds.low = low;
     bounds.size = high - low;
