@@ -64,7 +64,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing into $venv: ${missing[*]}"
   "$venv/bin/python" -m pip install -q --upgrade pip
-  "$venv/bin/python" -m pip install -q -c constraints.txt $("$venv/bin/python" scripts/requirements.py "${missing[@]}")
+  "$venv/bin/python" -m pip install -q -c constraints.txt \
+    -r <("$venv/bin/python" scripts/requirements.py "${missing[@]}")
   for group in "${missing[@]}"; do touch "$venv/.deps-$group-$digest"; done
 fi
 

@@ -3,7 +3,8 @@
     python scripts/check_wheel.py dist/orvane-*.whl dist/orvane-*.tar.gz
 
 Prints the wheel's tag and size, and fails (exit 1, one line per fault) when the wheel
-holds a test-only module, lacks a module, a stub, the bundled images or the LICENSE, has
+holds a test-only module, lacks a module built for the wheel's interpreter, a stub, the
+bundled images or the LICENSE, needs a newer glibc than manylinux_2_28 allows, has
 metadata without classifiers, project URLs or a readme that renders on its own (images
 at relative paths), or a version other than the package's ``__version__``.
 """
@@ -22,8 +23,10 @@ TEST_ONLY = "_runtime_probe"
 RELATIVE_IMAGE = re.compile(r"!\[[^\]]*\]\((?!https?://)([^)]*)\)|<img[^>]*src=\"(?!https?://)")
 
 
-def wheel_faults(path):
+def wheel_faults(path, python_tag):
+    """`python_tag` is the wheel's interpreter tag ("cp314"), whose modules it must hold."""
     faults = []
+    abi = f"cpython-{python_tag.removeprefix('cp')}"
     with zipfile.ZipFile(path) as wheel:
         names = wheel.namelist()
         dist_info = next(n.split("/")[0] for n in names if n.endswith(".dist-info/METADATA"))
@@ -31,8 +34,8 @@ def wheel_faults(path):
         init = wheel.read("orvane/__init__.py").decode()
     faults += [f"test-only file in the wheel: {n}" for n in names if TEST_ONLY in n]
     for module in MODULES:
-        if not any(re.fullmatch(rf"orvane/basic/{module}\.cpython-313-.*\.so", n) for n in names):
-            faults.append(f"no compiled module {module}")
+        if not any(re.fullmatch(rf"orvane/basic/{module}\.{abi}-.*\.so", n) for n in names):
+            faults.append(f"no compiled module {module} for {abi}")
         if f"orvane/basic/{module}.pyi" not in names:
             faults.append(f"no stub {module}.pyi")
     faults += [f"no bundled {i}" for i in IMAGES if f"orvane/sample_images/{i}" not in names]
@@ -75,8 +78,9 @@ def sdist_faults(path):
 def main():
     wheel, *sdists = (Path(arg) for arg in sys.argv[1:])
     tag = "-".join(wheel.stem.split("-")[2:])
+    python_tag = tag.split("-")[0]
     print(f"wheel {wheel.name}: tag {tag}, {wheel.stat().st_size / 1024:.0f} KiB")
-    faults = wheel_faults(wheel)
+    faults = wheel_faults(wheel, python_tag)
     for sdist in sdists:
         print(f"sdist {sdist.name}: {sdist.stat().st_size / 1024:.0f} KiB")
         faults += sdist_faults(sdist)

@@ -3,6 +3,9 @@
     scripts/requirements.py run test   # the package's dependencies, then the group "test"
     scripts/requirements.py --minimum  # the dependencies pinned to their lower bounds
 
+A requirement keeps its environment marker (pip installs only those whose marker holds for
+the interpreter it runs on), so the lower bounds of every interpreter can be listed.
+
 "run" stands for the package's own dependencies; every other name is one of the
 [dependency-groups] (build, test, docs, dev, release).
 """
@@ -32,13 +35,15 @@ def group(name, seen=()):
 
 
 def minimum(requirement):
-    """'numpy>=2.1.0' -> 'numpy==2.1.0'; the other clauses (upper bounds) are dropped."""
-    match = re.fullmatch(r"([A-Za-z0-9_.-]+)\s*(?:\[[^]]*\])?\s*(.*)", requirement)
+    """'numpy>=2.1.0' -> 'numpy==2.1.0'; the other clauses (upper bounds) are dropped, an
+    environment marker ("; python_version < '3.14'") is kept."""
+    specifier, _, marker = requirement.partition(";")
+    match = re.fullmatch(r"([A-Za-z0-9_.-]+)\s*(?:\[[^]]*\])?\s*(.*)", specifier.strip())
     name, clauses = match[1], match[2]
     bounds = [c.strip()[2:].strip() for c in clauses.split(",") if c.strip().startswith(">=")]
     if len(bounds) != 1:
         sys.exit(f"{requirement!r} has no single lower bound (>=)")
-    return f"{name}=={bounds[0]}"
+    return f"{name}=={bounds[0]}" + (f"; {marker.strip()}" if marker.strip() else "")
 
 
 def main():

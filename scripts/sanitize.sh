@@ -24,7 +24,7 @@ stamp=".venv-asan/.deps-$(cat pyproject.toml constraints.txt | sha256sum | cut -
 if [ ! -f "$stamp" ]; then
   echo "installing dependencies into .venv-asan"
   .venv-asan/bin/python -m pip install -q --upgrade pip
-  .venv-asan/bin/python -m pip install -q -c constraints.txt $(.venv/bin/python scripts/requirements.py build run test)
+  .venv-asan/bin/python -m pip install -q -c constraints.txt -r <(.venv/bin/python scripts/requirements.py build run test)
   rm -f .venv-asan/.deps-*
   touch "$stamp"
 fi

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Debian's newest CPython releases (the latest 3.13, 3.14 and 3.15) in a Debian sid root
+# file system, for CI and for anyone who wants to test on them. Needs root (debootstrap,
+# mount, chroot).
+#
+#   scripts/debian_sid.sh make         # make the root file system (a few minutes, ~1.2 GB)
+#   scripts/debian_sid.sh run CMD...   # run CMD in it, in this checkout, mounted at its path
+#   scripts/debian_sid.sh unmount      # undo the mounts that `run` made
+#
+# The root lives in $SID_ROOT (default /var/tmp/orvane-sid) and is made only when missing.
+# Inside, pip trusts this machine's certificates and uses PyPI only.
+set -euo pipefail
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+root=${SID_ROOT:-/var/tmp/orvane-sid}
+interpreters=(python3.13 python3.14 python3.15)
+
+packages() {
+  local list=(g++ make git ca-certificates)
+  for python in "${interpreters[@]}"; do list+=("$python" "$python-venv" "$python-dev"); done
+  local IFS=,
+  echo "${list[*]}"
+}
+
+make_root() {
+  if [ -x "$root/usr/bin/${interpreters[-1]}" ]; then return 0; fi
+  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
+  rm -rf "$root"
+  debootstrap --variant=minbase --include="$(packages)" sid "$root" >"$root.log" 2>&1 ||
+    { tail -n 20 "$root.log"; exit 1; }
+}
+
+is_mounted() {
+  mountpoint -q "$1"
+}
+
+mount_all() {
+  is_mounted "$root/proc" || mount -t proc proc "$root/proc"  # Python and pytest read /proc
+  is_mounted "$root/dev/shm" || mount -t tmpfs -o mode=1777 shm "$root/dev/shm"  # multiprocessing
+  mkdir -p "$root$checkout"
+  is_mounted "$root$checkout" || mount --bind "$checkout" "$root$checkout"
+  cp /etc/ssl/certs/ca-certificates.crt "$root/root/ca.crt"  # this machine's trust store
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+}
+
+unmount_all() {
+  for point in "$root$checkout" "$root/dev/shm" "$root/proc"; do
+    if is_mounted "$point"; then umount "$point"; fi
+  done
+}
+
+case "${1:-}" in
+  make) make_root ;;
+  run)
+    shift
+    make_root
+    mount_all
+    # PIP_FIND_LINKS would name folders of this machine, which the root does not have.
+    chroot "$root" env -u PIP_FIND_LINKS HOME=/root PATH=/usr/local/bin:/usr/bin:/bin \
+      PIP_CERT=/root/ca.crt SSL_CERT_FILE=/root/ca.crt bash -c 'cd "$0" && exec "$@"' "$checkout" "$@"
+    ;;
+  unmount) unmount_all ;;
+  *)
+    echo "usage: $0 make | run CMD... | unmount" >&2
+    exit 2
+    ;;
+esac
