@@ -5,6 +5,7 @@ signature, built with exec, so that the expected behaviour and messages come fro
 interpreter itself rather than from strings typed here.
 """
 
+import bdb
 import builtins
 import copy
 import cProfile
@@ -13,6 +14,7 @@ import functools
 import gc
 import inspect
 import json
+import os
 import pickle
 import pstats
 import re
@@ -24,6 +26,7 @@ import weakref
 
 import numpy as np
 import pytest
+from dap_client import debug_session
 
 from orvane.basic import _runtime_probe as probe
 from orvane.basic import medical
@@ -291,7 +294,7 @@ def annotation_outcomes(func, steps):
             args = (func, attribute, *value)
             result = outcome(setattr if action == "set" else delattr, *args)
         if result[0] is AttributeError:  # the same but for the name of the type
-            result = (AttributeError, result[1].replace("orvane.native_function", "function"))
+            result = (AttributeError, re.sub(r"'[\w.]+\.native_function'", "'function'", result[1]))
         results.append(result)
     return results
 
@@ -487,6 +490,12 @@ def test_each_module_exports_only_its_entry_point():
         ).stdout
         symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
         assert symbols == [f"PyInit_{library.name.split('.')[0]}"]
+        # The symbol table stays (not stripped): native stacks in py-spy, perf and gdb name
+        # the functions, though only the entry point is exported.
+        table = subprocess.run(
+            ["nm", "-C", "--defined-only", str(library)], capture_output=True, text=True
+        ).stdout
+        assert "orvane::rt::detail::run_body(" in table, library.name
 
 
 # ------------------------------------------------------------------ tracebacks
@@ -682,3 +691,156 @@ def test_a_profile_function_sees_native_calls_as_calls_of_built_ins():
         warnings.simplefilter("ignore", DeprecationWarning)
         profile = pytest.importorskip("profile")
     profile.Profile().runcall(lambda: [probe.mixed(1, 2) for _ in range(3)])
+
+
+# ------------------------------------------------------------------ debuggers, line profilers
+
+DEBUGGEE = """import json, sys
+
+import numpy as np
+
+from orvane.basic import _runtime_probe as probe
+from orvane.basic import medical, trialgrid
+from orvane.basic.functions import FuncTools
+
+if "--debug" in sys.argv:
+    import debugpy
+
+    print(debugpy.listen(("127.0.0.1", 0))[1], flush=True)
+    debugpy.wait_for_client()
+
+
+@FuncTools.attach_attr(docstring="Twice.", orvane_func=True, entry_tp=int, return_tp=int)
+def twice(data):
+    return 2 * data  # breakpoint
+
+
+results = {}
+mask = np.zeros((5, 5, 5), bool)
+mask[1:4, 1:4, 1:4] = True
+results["shell"] = int(medical._to_shell(mask).sum())
+try:
+    medical._is_enclosed(np.zeros((3, 3), bool), np.zeros((3, 3), bool))
+except ValueError as exc:
+    results["enclosed"] = repr(exc)
+try:
+    probe.fail("python")
+except ValueError as exc:
+    results["probe"] = repr(exc)
+table = trialgrid.traversal_on_params(data=twice, params_pool={"data": [1, 2]})
+results["table"] = table["result"].tolist()
+print(json.dumps(results))
+"""
+
+
+@functools.cache
+def plain_run_of_the_debuggee(directory):
+    script = directory / "debuggee.py"
+    script.write_text(DEBUGGEE)
+    run = subprocess.run([sys.executable, "-W", "ignore", str(script)], capture_output=True,
+                         text=True, cwd=directory, timeout=300)  # fmt: skip
+    assert run.returncode == 0, run.stderr
+    return script, run.stdout.splitlines()[-1]
+
+
+@pytest.mark.parametrize(
+    "filters",
+    [[], ["raised"], ["uncaught"], ["userUnhandled"]],
+    ids=lambda f: "+".join(f) or "none",
+)
+def test_a_program_runs_the_same_under_debugpy(tmp_path_factory, filters):
+    """VS Code's debugger (debugpy) with a breakpoint and each exception filter: the same
+    output, exceptions caught where the program catches them, and the breakpoint in the
+    Python function that the trial runner calls is hit once per trial."""
+    script, expected = plain_run_of_the_debuggee(tmp_path_factory.getbasetemp())
+    # In the Python function that the trial runner calls.
+    breakpoint_line = DEBUGGEE.splitlines().index("    return 2 * data  # breakpoint") + 1
+    child = subprocess.Popen([sys.executable, "-W", "ignore", str(script), "--debug"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)  # fmt: skip
+    try:
+        port = int(child.stdout.readline())
+        stops, errors = debug_session(port, {script: [breakpoint_line]}, filters)
+        out, err = child.communicate(timeout=300)
+    finally:
+        child.kill()
+    assert child.returncode == 0, err[-3000:]
+    assert out.splitlines()[-1] == expected
+    assert not errors
+    assert stops.count("breakpoint") == 2
+
+
+@pytest.mark.parametrize("core", ["sysmon", "ctrace", "pytrace"])
+def test_a_program_runs_the_same_under_coverage(tmp_path_factory, tmp_path, core):
+    """coverage.py in each of its cores, sys.monitoring's among them."""
+    script, expected = plain_run_of_the_debuggee(tmp_path_factory.getbasetemp())
+    run = subprocess.run([sys.executable, "-W", "ignore", "-m", "coverage", "run", str(script)],
+                         capture_output=True, text=True, cwd=tmp_path, timeout=300,
+                         env={**os.environ, "COVERAGE_CORE": core})  # fmt: skip
+    assert run.returncode == 0, run.stderr[-3000:]
+    assert run.stdout.splitlines()[-1] == expected
+    subprocess.run([sys.executable, "-m", "coverage", "json", "-o", "coverage.json"],
+                   cwd=tmp_path, timeout=300, check=True, capture_output=True)  # fmt: skip
+    files = json.loads((tmp_path / "coverage.json").read_text())["files"]
+    (measured,) = files.values()
+    lines = DEBUGGEE.splitlines()
+    branch = range(lines.index('if "--debug" in sys.argv:') + 2, lines.index(
+        "    debugpy.wait_for_client()") + 2)  # fmt: skip
+    # All but the debugger's branch ran, the function that the trial runner calls included.
+    assert measured["missing_lines"] == [number for number in branch if lines[number - 1]]
+
+
+class Recorded:
+    """An object whose attribute writes run Python code (a breakpoint's place)."""
+
+    def __setattr__(self, name, value):
+        object.__setattr__(self, name, value * 2)
+
+
+@pytest.mark.parametrize("backend", ["settrace", "monitoring"])
+def test_bdb_stops_in_python_code_under_a_native_call(backend):
+    if backend not in ("settrace", *([] if sys.version_info < (3, 14) else ["monitoring"])):
+        pytest.skip("bdb has a sys.monitoring backend from 3.14 on")
+    stops = []
+
+    class Stepper(bdb.Bdb):
+        def user_line(self, frame):
+            stops.append((frame.f_code.co_name, frame.f_lineno))
+            self.set_continue()
+
+    def program():
+        holder = Recorded()
+        probe.store(holder, 21)  # calls Recorded.__setattr__
+        with pytest.raises(ValueError):
+            probe.fail("python")
+        return holder.value
+
+    stepper = Stepper(**({"backend": backend} if backend == "monitoring" else {}))
+    line = Recorded.__setattr__.__code__.co_firstlineno + 1
+    assert stepper.set_break(__file__, line) is None
+    assert stepper.runcall(program) == 42
+    assert [stop for stop in stops if stop[0] == "__setattr__"] == [("__setattr__", line)]
+
+
+def test_line_profiler_takes_native_functions_and_profiles_the_rest():
+    import line_profiler
+
+    def python_side(n):
+        total = 0
+        for index in range(n):
+            total += index
+        return total
+
+    native, original = probe.lookup, probe.lookup.__code__
+    try:
+        profiler = line_profiler.LineProfiler(native, python_side)
+        assert profiler.runcall(lambda: (native("answer"), python_side(10))) == ("forty-two", 45)
+        timings = {key[2].rpartition(".")[2]: lines
+                   for key, lines in profiler.get_stats().timings.items()}  # fmt: skip
+        assert timings["lookup"] == [] and len(timings["python_side"]) >= 3
+        # The copy of its code object that the profiler padded names the function to tools.
+        assert native.__code__ is not original and native.__code__.co_name == "lookup"
+        with pytest.raises(TypeError, match="cannot be replaced: its body is C"):
+            native.__code__ = python_side.__code__
+    finally:
+        native.__code__ = original
+    assert native.__code__ is original

@@ -1,6 +1,10 @@
 """Names for type hints: array and numeric aliases, a falsy `Null`, type lists and maps,
 the slice marker `T`, aliases of scipy's frozen distributions and `GauWisTP`."""
 
+# Documentation tools (Sphinx, pdoc) run the stub as Python: annotations such as `-> _T`
+# inside class _T must not be evaluated there.
+from __future__ import annotations
+
 from dataclasses import dataclass as dataclass
 from types import EllipsisType
 from types import NoneType as NoneType

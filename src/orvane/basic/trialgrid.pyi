@@ -4,7 +4,7 @@ import os as os
 from collections.abc import Callable as _AnyCallable
 from collections.abc import Iterable, Mapping
 from itertools import product as product
-from typing import Any, Protocol, type_check_only
+from typing import TYPE_CHECKING, Any, Protocol
 from typing import Callable as Callable  # noqa: UP035
 
 import pandas
@@ -24,6 +24,14 @@ doc = orvane.docfunc
 pd = pandas
 funcs = orvane.basic.functions
 core = orvane.basic.core
+
+# typing has type_check_only for type checkers only; documentation tools that run the stub
+# as Python (Sphinx, pdoc) get a decorator that leaves the class as it is.
+if TYPE_CHECKING:
+    from typing import type_check_only
+else:
+    def type_check_only(cls):
+        return cls
 
 @type_check_only
 class _Pipeline(Protocol):

@@ -29,7 +29,10 @@ std::string parameter_list(const FunctionSpec& spec, bool annotated) {
     if (param.kind == ParamKind::VarPositional) list += "*";
     if (param.kind == ParamKind::VarKeyword) list += "**";
     list += param.name;
-    if (annotated && param.annotation != nullptr) list += ": " + literal(param.annotation);
+    if (annotated && param.annotation != nullptr) {
+      list += ": ";
+      list += literal(param.annotation);
+    }
   }
   return list;
 }
@@ -52,7 +55,9 @@ Ref make_annotation_holder(const FunctionSpec& spec, PyObject* qualname, PyObjec
   std::string source;
   std::vector<std::string> path{"holder"};
   if (std::string_view(spec.name) == "<lambda>") {
-    source = "holder = lambda " + parameter_list(spec, false) + ": None\n";
+    source = "holder = lambda ";
+    source += parameter_list(spec, false);
+    source += ": None\n";
   } else {
     // Nested in classes named as in the qualified name, as a method's `def` is, so that the
     // interpreter names the annotate function as it would.
@@ -64,11 +69,17 @@ Ref make_annotation_holder(const FunctionSpec& spec, PyObject* qualname, PyObjec
       indent += " ";
     }
     source += indent + "def " + spec.name + "(" + parameter_list(spec, true) + ")";
-    if (spec.return_annotation != nullptr) source += " -> " + literal(spec.return_annotation);
+    if (spec.return_annotation != nullptr) {
+      source += " -> ";
+      source += literal(spec.return_annotation);
+    }
     source += ": pass\n";
     // The `def` on the line of the C++ definition, as the function's code object says.
+    // (Appended to, never inserted into: with GCC 13 and later, inserting into a string
+    // calls a libstdc++ symbol that older systems lack, raising the wheel's manylinux tag.)
     const std::size_t line = spec.where.line();
-    if (line > parts.size()) source.insert(0, line - parts.size(), '\n');
+    std::string lines(line > parts.size() ? line - parts.size() : 0, '\n');
+    source = std::move(lines += source);
     path = std::move(parts);
   }
   Ref made = new_dict();

@@ -44,20 +44,28 @@ class RecursionScope {
 constexpr std::uint8_t kEventTypes[kMonitoredEvents] = {
     PY_MONITORING_EVENT_PY_START, PY_MONITORING_EVENT_PY_RETURN, PY_MONITORING_EVENT_PY_UNWIND};
 
-// sys.setprofile and sys.settrace run on sys.monitoring as its tools 6 and 7. Their
-// handlers report the innermost Python frame, which for a native function is its
-// caller's: a 'call' and 'return' of the caller that never happened (the pure-Python
-// `profile` module fails on them, debuggers stop in the wrong place). They are left out
-// of the function's events; a profile function is told of the call as of a built-in
-// function's instead, below.
+// PY_START, PY_RETURN and PY_UNWIND tell of a Python frame, which a native function does
+// not have. Profilers key on the code object alone (cProfile lists the function by name), but
+// some tools look for that frame and must not be told:
+// - sys.setprofile and sys.settrace, which run on sys.monitoring as its tools 6 and 7: their
+//   handlers report the innermost Python frame, which for a native function is its caller's
+//   (a 'call' and 'return' of the caller that never happened; the pure-Python `profile`
+//   module fails on them, debuggers stop in the wrong place). A profile function is told of
+//   the call as of a built-in function's instead, below.
+// - debuggers (tool 0, sys.monitoring.DEBUGGER_ID: debugpy and pydevd, pdb's monitoring
+//   backend), which check that the frame below the event is the code object's and fail
+//   otherwise. They see the call as a call of a C function: the CALL, C_RETURN and C_RAISE
+//   events that the interpreter fires in the caller's frame.
+constexpr std::uint8_t kDebuggerTool = 1u << 0;
 constexpr std::uint8_t kLegacyTools = (1u << 6) | (1u << 7);
+constexpr std::uint8_t kToolsNotTold = kDebuggerTool | kLegacyTools;
 
 void enter_monitoring_scope(MonitoringScope& monitoring) {
   // Cheap while no tool listens: one comparison with the interpreter's event version.
   const std::uint64_t before = monitoring.version;
   PyMonitoring_EnterScope(monitoring.states, &monitoring.version, kEventTypes, kMonitoredEvents);
   if (monitoring.version != before) {
-    for (PyMonitoringState& state : monitoring.states) state.active &= ~kLegacyTools;
+    for (PyMonitoringState& state : monitoring.states) state.active &= ~kToolsNotTold;
   }
 }
 
@@ -96,7 +104,8 @@ void set_locals(PyFrameObject* frame, const FunctionObject* function, const Boun
 // Adds the function's entry to the traceback of the exception leaving it, as the
 // interpreter does for a Python frame the exception passes through.
 [[gnu::noinline]] void add_traceback_entry(FunctionObject* function, const BoundArgs& bound) {
-  PyObject* code = function->f.code.get();
+  const Ref code_ref = function->f.code;
+  PyObject* code = code_ref.get();
   if (code == nullptr || !PyCode_Check(code)) return;
   Ref exc = Ref::steal_or_null(PyErr_GetRaisedException());
   Ref frame = Ref::steal_or_null(reinterpret_cast<PyObject*>(
@@ -121,7 +130,9 @@ PyObject* run_body(FunctionObject* function, PyObject* callable, BoundArgs& boun
   if (!tell_profile_function(thread, callable, PyTrace_C_CALL)) return nullptr;
   MonitoringScope& monitoring = function->monitoring;
   enter_monitoring_scope(monitoring);
-  PyObject* code = function->f.code.get();
+  // Held: the body may give the function another __code__ (see set_code).
+  const Ref code_ref = function->f.code;
+  PyObject* code = code_ref.get();
   Ref result;
   if (code == nullptr ||
       PyMonitoring_FirePyStartEvent(&monitoring.states[kStartEvent], code, 0) == 0) {

@@ -143,7 +143,7 @@ const PyType_Slot function_slots[] = {
 };
 
 const PyType_Spec function_type_spec = {
-    "orvane.native_function",
+    "native_function",  // prefixed by the module's name
     sizeof(FunctionObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
@@ -179,7 +179,14 @@ PyTypeObject* create_function_type(PyObject* module) {
   std::copy(std::begin(detail::function_slots), std::end(detail::function_slots), slots);
   slots[std::size(detail::function_slots) - 1] = {Py_tp_getset, getset};
   slots[std::size(detail::function_slots)] = {0, nullptr};
+  // The type belongs to the module that makes it: tools that look for a function's file
+  // through its type (IPython's `?`) find the module's shared library.
+  Ref module_name = getattr(module, "__name__");
+  const char* prefix = PyUnicode_AsUTF8(module_name.get());
+  if (prefix == nullptr) throw_error_set();
+  const std::string name = std::string(prefix) + ".native_function";
   PyType_Spec spec = detail::function_type_spec;
+  spec.name = name.c_str();  // copied by CPython
   spec.slots = slots;
   return reinterpret_cast<PyTypeObject*>(
       Ref::steal(PyType_FromModuleAndSpec(module, &spec, nullptr)).release());

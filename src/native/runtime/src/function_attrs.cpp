@@ -133,16 +133,37 @@ int set_type_params(PyObject* self, PyObject* value, void*) {
 PyObject* get_code(PyObject* self, void*) {
   return or_none(fields(self).code);
 }
-// A code object cannot stand in for the C++ body, so none is accepted; anything else is
-// refused with the text a Python function gives.
-int set_code(PyObject*, PyObject* value, void*) {
-  if (value == nullptr || !PyCode_Check(value)) {
-    PyErr_SetString(PyExc_TypeError, "__code__ must be set to a code object");
-  } else {
-    PyErr_SetString(PyExc_TypeError,
-                    "__code__ of a native function cannot be replaced: its body is C++ code");
+// What makes a code object describe a function: a code object that differs from the
+// function's own only in its bytecode, line table or constants describes the same one.
+constexpr const char* kDescribingFields[] = {
+    "co_name",     "co_qualname",        "co_filename",       "co_firstlineno",
+    "co_argcount", "co_posonlyargcount", "co_kwonlyargcount", "co_flags",
+    "co_varnames", "co_freevars",        "co_cellvars"};
+
+bool describes_the_same_function(PyObject* current, PyObject* code) {
+  for (const char* field : kDescribingFields) {
+    if (!equals(getattr(current, field), getattr(code, field))) return false;
   }
-  return -1;
+  return true;
+}
+
+// A code object cannot stand in for the C++ body, so none of another function is accepted
+// (anything that is no code object is refused with the text a Python function gives). A
+// copy of the function's own with other bytecode is: line profilers pad the bytecode of
+// each function they watch and assign the copy. It then names the function to tools
+// (profilers, tracebacks); no line of it ever runs.
+int set_code(PyObject* self, PyObject* value, void*) {
+  return boundary_status([&] {
+    if (value == nullptr || !PyCode_Check(value)) {
+      raise(PyExc_TypeError, "__code__ must be set to a code object");
+    }
+    Ref& code = fields(self).code;
+    if (!describes_the_same_function(code.get(), value)) {
+      raise(PyExc_TypeError,
+            "__code__ of a native function cannot be replaced: its body is C++ code");
+    }
+    code = Ref::borrow(value);
+  });
 }
 
 // No free variables: __closure__ reads None.

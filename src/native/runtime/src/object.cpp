@@ -194,7 +194,8 @@ Ref unpack_stand_in(PyObject* obj, std::size_t size) {
 [[noreturn]] void raise_unpack_error(Handle value, std::size_t count) {
   std::string source = "[";
   for (std::size_t index = 0; index < count; ++index) {
-    source += (index == 0 ? "_" : ", _") + std::to_string(index);
+    source += index == 0 ? "_" : ", _";
+    source += std::to_string(index);
   }
   source += "] = _value\n";
   Ref names = new_dict();
