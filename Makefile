@@ -1,5 +1,5 @@
 # The two commands of the README. Both set up whatever is missing first.
-.PHONY: demo test env tools format lint sanitize
+.PHONY: demo test docs env tools format lint sanitize
 
 # The interpreter: CPython 3.13 in .venv by default; another one with, for example,
 # `make test PYTHON=python3.14`, in an environment of its own (.venv-3.14).
@@ -18,6 +18,12 @@ demo: env
 test:
 	@scripts/bootstrap.sh test docs
 	$(VENV)/bin/python -m pytest -q
+
+# The documentation site (docs/): the user guide and the API reference, into
+# build/docs/html, Sphinx's warnings as errors.
+docs:
+	@scripts/bootstrap.sh test docs
+	$(VENV)/bin/python -m sphinx -W --keep-going -q -b html docs build/docs/html
 
 # The developer tools: ruff, clang-format and matplotlib for the README's pictures.
 tools:

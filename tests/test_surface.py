@@ -8,6 +8,7 @@ import inspect
 import multiprocessing
 import pickle
 import pydoc
+import re
 import subprocess
 import sys
 import textwrap
@@ -200,6 +201,28 @@ def test_help_renders_the_modules():
     for name in module("instances").__all__ + module("annotix").__all__:
         assert name in pages["instances"] + pages["annotix"]
     assert "Sweep a package function" in pydoc.render_doc(module("trialgrid").functest)
+
+
+def test_the_documentation_site_builds_from_the_modules_and_their_stubs(tmp_path):
+    """Sphinx, warnings as errors, offline: every function of the four modules on its API
+    page, the compiled docstring where there is one, the README's figures from docs/."""
+    build = subprocess.run(
+        [sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b", "html",
+         str(REPOSITORY / "docs"), str(tmp_path)],
+        capture_output=True, text=True, timeout=600, cwd=tmp_path,
+    )  # fmt: skip
+    assert build.returncode == 0, build.stderr[-3000:]
+    for name in PUBLIC_MODULES:
+        page = (tmp_path / "api" / f"{name}.html").read_text()
+        for attr, _ in native_functions(name):
+            if not attr.split(".")[-1].startswith("__"):
+                assert f'id="orvane.basic.{name}.{attr}"' in page, attr
+    trialgrid_page = (tmp_path / "api" / "trialgrid.html").read_text()
+    assert "Combinations follow" in trialgrid_page  # traversal_on_params' own docstring
+    guide = (tmp_path / "guide.html").read_text()
+    assert 'src="_images/segs_geometry.png"' in guide
+    for page in tmp_path.rglob("*.html"):
+        assert not re.search(r'(src|href)="(https?:)?//[^"]*\.(js|css|png)"', page.read_text())
 
 
 @pytest.mark.parametrize("func", ALL_FUNCTIONS)
