@@ -35,10 +35,10 @@ sanitize:
 	@scripts/sanitize.sh
 
 format: tools
-	$(VENV)/bin/ruff format src tests examples scripts bench
+	$(VENV)/bin/ruff format src tests examples scripts bench docs
 	$(VENV)/bin/clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
 
 lint: tools
-	$(VENV)/bin/ruff check src tests examples scripts bench
-	$(VENV)/bin/ruff format --check src tests examples scripts bench
+	$(VENV)/bin/ruff check src tests examples scripts bench docs
+	$(VENV)/bin/ruff format --check src tests examples scripts bench docs
 	$(VENV)/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')

@@ -75,4 +75,3 @@ def setup(app):
     app.connect("autodoc-process-docstring", use_compiled_docstring, priority=400)
     app.connect("include-read", local_figures)
     return {"parallel_read_safe": True}
-
