@@ -3,14 +3,18 @@ otherwise take, side by side, with peak memory.
 
     .venv/bin/python bench/bench_medical.py [--quick]
 
-Prints three tables and draws docs/medical_timing.png:
+Prints four tables and draws docs/medical_timing.png:
 1. CT-sized volumes (two balls, bool, spacing [0.8, 0.8, 2.5]) at 128^3, 256^3 and
    512 x 512 x 256: every function and its anchor (numpy's logical_and / logical_or,
    scipy.ndimage's binary_erosion, binary_dilation(iterations=t) + label, SimpleITK's
    BinaryErode, scipy.spatial) as multiples of one x.copy() in the same process, the plain
    steps where they take seconds at most, the peak memory each adds (in a fresh process),
    and two threads calling _minimum_dis on two volumes against one call.
-2. and 3. The farthest pair and the minimum distance against mask size, where the plain
+2. _is_enclosed on 512 x 512 x 256 (a ball of 5.7 M voxels around a small cube), the
+   first call in a fresh process as a user meets it: the fast path, the two ConvexHull calls
+   it must make alone (on points made beforehand), the shortest numpy route to the same two
+   hulls and the plain steps, time and peak memory added.
+3. and 4. The farthest pair and the minimum distance against mask size, where the plain
    steps compare every pair of points and so run only while their memory stays small.
 The plain steps are forced by rebinding module names to equal objects.
 """
@@ -261,6 +265,81 @@ def thread_table(size):
     return one, both, threads
 
 
+# ------------------------------------------------------------------ the enclosure test
+
+ENCLOSURE_SHAPE = (512, 512, 256)
+
+
+def ball_around_cube(shape=ENCLOSURE_SHAPE):
+    """y: a ball of about 5.7 M voxels; x: a small cube at its centre (inside y)."""
+    centre = [n / 2 for n in shape]
+    radius = 111.0
+    plane = (np.arange(shape[1]) - centre[1])[:, None] ** 2 + (
+        np.arange(shape[2]) - centre[2])[None, :] ** 2  # fmt: skip
+    y = np.empty(shape, bool)
+    for i in range(shape[0]):
+        np.less_equal(plane + (i - centre[0]) ** 2, radius**2, out=y[i])
+    x = np.zeros(shape, bool)
+    x[tuple(slice(int(c) - 4, int(c) + 4) for c in centre)] = True
+    return x, y
+
+
+def numpy_enclosure(x, y):
+    """The shortest numpy route to the two hulls that _is_enclosed compares."""
+    points = np.argwhere(y & ~x)
+    centroid = np.argwhere(x).mean(axis=0)
+    first = ConvexHull(points)
+    second = ConvexHull(np.vstack([points, centroid]))
+    return first, second
+
+
+ENCLOSURE_SCRIPT = textwrap.dedent(
+    """
+    import sys, time, numpy as np
+    sys.path.insert(0, {bench!r})
+    import bench_medical as bench
+    from scipy.spatial import ConvexHull
+    from orvane.basic import medical
+    method = sys.argv[1]
+    x, y = bench.ball_around_cube()
+    if method == "hulls":  # the two ConvexHull calls alone, on points made beforehand
+        points = np.argwhere(y & ~x)
+        stacked = np.vstack([points, np.argwhere(x).mean(axis=0)])
+        call = lambda: (ConvexHull(points), ConvexHull(stacked))
+    else:
+        call = {{"fast": lambda: medical._is_enclosed(x, y),
+                 "numpy": lambda: bench.numpy_enclosure(x, y),
+                 "plain": lambda: bench.plain(medical._is_enclosed, x, y)}}[method]
+    start = time.perf_counter()
+    peak = bench.added_peak_kib(call)
+    print(time.perf_counter() - start, peak)
+    """
+)
+
+
+def enclosure_table():
+    """First calls in fresh processes: seconds and MiB added, for each route."""
+    code = ENCLOSURE_SCRIPT.format(bench=str(Path(__file__).resolve().parent))
+    figures = {}
+    for method in ("fast", "hulls", "numpy", "plain"):
+        result = subprocess.run([sys.executable, "-c", code, method], capture_output=True,
+                                text=True)  # fmt: skip
+        seconds, kib = (result.stdout.split() if result.returncode == 0 else ("nan", "nan"))
+        figures[method] = (float(seconds), float(kib) / 1024)
+    x, y = ball_around_cube()
+    points = int((y & ~x).sum())
+    print(f"\n_is_enclosed on {'x'.join(map(str, ENCLOSURE_SHAPE))}: a ball of {points / 1e6:.1f} M "
+          "points around a cube; first call in a fresh process (seconds, MiB added)")  # fmt: skip
+    labels = {"fast": "_is_enclosed (fast path)", "hulls": "its two ConvexHull calls alone",
+              "numpy": "shortest numpy route", "plain": "_is_enclosed (plain steps)"}  # fmt: skip
+    for method, (seconds, mib) in figures.items():
+        print(f"  {labels[method]:<32} {seconds:>7.2f} s {mib:>7.0f} MiB")
+    fast, hulls, route = figures["fast"], figures["hulls"], figures["numpy"]
+    print(f"  fast path: {fast[0] / hulls[0]:.2f} x the time of the two hulls, "
+          f"{fast[1] / route[1]:.2f} x the peak memory of the numpy route")  # fmt: skip
+    return figures
+
+
 def disc(radius):
     rows, cols = np.indices((2 * radius + 2, 2 * radius + 2))
     return (rows - radius - 0.5) ** 2 + (cols - radius - 0.3) ** 2 <= radius**2
@@ -422,6 +501,8 @@ def main():
     sizes = ["128^3", "256^3"] if quick else list(VOLUMES)
     volume_rows = volume_table(sizes)
     threads = thread_table(sizes[-1])
+    if not quick:
+        enclosure_table()
     pair_radii = [8, 16, 24, 64] if quick else [8, 12, 16, 24, 32, 64, 128, 256, 499]
     ball_radii = [4, 8, 12] if quick else [4, 6, 8, 12, 16, 20, 30, 50]
     print()

@@ -195,6 +195,7 @@ def test_any_rebound_name_gives_the_plain_path(monkeypatch, name):
     medical._union_set(MASK, ~MASK)
     medical._to_shell(MASK, 1)
     medical._is_cross(MASK, ~MASK, 1)
+    medical._is_enclosed(MASK, ~MASK)
     assert calls  # the plain path went through the rebound name
 
 
@@ -302,6 +303,26 @@ def partners(x, other, rng):
         yield np.where(rng.random(x.shape) < 0.5, 2 - values, values)
 
 
+def enclosure(run, x, y):
+    """_is_enclosed's outcome and what it handed to ConvexHull: the arrays' element type,
+    shape, strides, contiguity, base shape and bytes."""
+    handed = []
+
+    def recording(points):
+        base = None if points.base is None else points.base.shape
+        flags = (points.flags.c_contiguous, points.flags.f_contiguous)
+        handed.append((points.dtype.str, points.shape, points.strides, flags, base,
+                       points.tobytes()))  # fmt: skip
+        return ConvexHull(points)
+
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(medical, "_convex", recording)
+        result = run(medical._is_enclosed, x, y)
+    return result, handed
+
+
+@pytest.mark.filterwarnings("ignore:Mean of empty slice:RuntimeWarning")
+@pytest.mark.filterwarnings("ignore:invalid value encountered:RuntimeWarning")
 @pytest.mark.parametrize("ndim", [1, 2, 3, 4])
 @pytest.mark.parametrize("seed", range(3))
 def test_mask_operations_equal_the_plain_steps(plain, ndim, seed):
@@ -322,6 +343,7 @@ def test_mask_operations_equal_the_plain_steps(plain, ndim, seed):
             calls += [(medical._is_cross, x, y, t) for t in (0, 1, 4)]
             for func, *args in calls:
                 assert_same(outcome(func, *args), plain(func, *args))
+            assert enclosure(outcome, x, y) == enclosure(plain, x, y)
 
 
 @pytest.mark.parametrize(

@@ -10,6 +10,7 @@ import textwrap
 import typing
 from types import SimpleNamespace
 
+import numpy as np
 import pandas as pd
 import pytest
 
@@ -219,6 +220,79 @@ def test_concise_expr_error_keeps_raw_result_and_cost(monkeypatch):
     table = trialgrid.traversal_on_params(data=make_repeat(), params_pool={"data": ["ab"]})
     assert table.loc[0, ["result", "cost_time", "comment"]].tolist() == [
         "ab", 0.5, "RuntimeError(\"cannot shorten 'ab'\")"]  # fmt: skip
+
+
+class Multiline:
+    def __repr__(self):
+        return "first\n    second\t\n third"
+
+
+class NoRepr:
+    def __repr__(self):
+        raise RuntimeError("no repr")
+
+
+# Results of every kind concise_expr tells apart: long reprs (80 characters, and 81: the
+# first it cuts) and a multi-line one among them.
+RESULTS = [3, "x" * 200, Multiline(), np.arange(3), pd.DataFrame({"a": [1]}),
+           pd.Series([1.0, 2.0]), None, NoRepr(), {"k": [1] * 40}, "y" * 78, "z" * 79]  # fmt: skip
+
+
+def comparable(table):
+    """The table's cells but cost_time: text and numbers as they are, objects by identity."""
+    rows = table.drop(columns="cost_time").itertuples(index=False)
+    plain = (str, int, float, type(None))
+    return [[c if isinstance(c, plain) and c == c else repr(c) if isinstance(c, float) else id(c)
+             for c in row] for row in rows]  # fmt: skip
+
+
+@pytest.mark.parametrize("concise", [True, False])
+@pytest.mark.parametrize("scope", [False, True])
+def test_native_steps_give_the_rows_and_prints_of_the_helpers(monkeypatch, capsys, concise, scope):
+    """The runner does what FuncTools.test_for's runner and concise_expr do while they are
+    the import-time functions; under other names (so the runner calls them) the table and
+    the printed lines are the same."""
+    seen = []
+
+    def pick(data, p=0, **options):
+        seen.append((data, p, sorted(options)))
+        if p == 1:
+            raise ValueError("p=1")
+        return RESULTS[data]
+
+    func = package(pick)
+    pool = {"~verbosity": [False], "data": list(range(len(RESULTS))), "p": [0, 1]}
+    runs = []
+    for renamed in (False, True):
+        with monkeypatch.context() as patch:
+            if renamed:
+                helpers = type("Helpers", (), {"test_for": staticmethod(FuncTools.test_for)})
+                patch.setattr(trialgrid, "FuncTools", helpers)
+                patch.setattr(trialgrid, "concise_expr", lambda obj: concise_expr(obj))
+            options = {"scope_in_builtin": scope, "concise_result": concise}
+            table = trialgrid.traversal_on_params(data=func, params_pool=pool, **options)
+        runs.append((comparable(table), printed(capsys), seen[:]))
+        seen.clear()
+    assert runs[0] == runs[1]
+    no_repr = runs[0][0][14]  # data 7 (NoRepr) with p 0
+    assert no_repr[2] == ("RuntimeError('no repr')" if concise else 0)
+
+
+@pytest.mark.parametrize(
+    ("name", "value", "column", "expected"),
+    [
+        # The clock the runner reads, the limit and the substitution concise_expr applies.
+        ("time", SimpleNamespace(perf_counter=lambda: 5.0), "cost_time", [0.0, 0.0]),
+        ("_MAX_EXPR_LEN", 10, "result", ["3", "'xxxxxx..."]),
+        ("re", SimpleNamespace(sub=lambda pattern, repl, text: text.upper()), "result",
+         ["3", "'" + "X" * 76 + "..."]),
+    ],
+)  # fmt: skip
+def test_names_the_helpers_read_are_read_at_each_trial(monkeypatch, name, value, column, expected):
+    func = package(lambda data: RESULTS[data])
+    monkeypatch.setattr(functions, name, value)
+    table = trialgrid.traversal_on_params(data=func, params_pool={"data": [0, 1]})
+    assert table[column].tolist() == expected
 
 
 @pytest.mark.parametrize(

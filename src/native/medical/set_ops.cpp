@@ -45,12 +45,19 @@ Ref union_set_body(rt::Call& call) {
 // scipy's ConvexHull.
 Ref is_enclosed_body(rt::Call& call) {
   PyObject* x = call.arg(0);
-  Ref outside = np::as_int(call, call.arg(1));
-  np::set_where(call, outside, [&] { return Ref::borrow(x); }, rt::integer(0));
-  Ref argwhere = np::attr(call, "argwhere");
-  Ref points = rt::call(argwhere, {rt::compare(outside, rt::integer(1), Py_EQ)});
-  argwhere = np::attr(call, "argwhere");
-  Ref centroid = rt::call_method(rt::call(argwhere, {x}), "mean", {}, {{"axis", rt::integer(0)}});
+  Ref points;
+  Ref centroid;
+  if (std::optional<fast::EnclosureInput> input = fast::enclosure_input(call, x, call.arg(1))) {
+    points = std::move(input->points);
+    centroid = std::move(input->centroid);
+  } else {
+    Ref outside = np::as_int(call, call.arg(1));
+    np::set_where(call, outside, [&] { return Ref::borrow(x); }, rt::integer(0));
+    Ref argwhere = np::attr(call, "argwhere");
+    points = rt::call(argwhere, {rt::compare(outside, rt::integer(1), Py_EQ)});
+    argwhere = np::attr(call, "argwhere");
+    centroid = rt::call_method(rt::call(argwhere, {x}), "mean", {}, {{"axis", rt::integer(0)}});
+  }
   Ref convex = call.global("_convex");
   Ref hull1 = rt::call(convex, {points});
   convex = call.global("_convex");

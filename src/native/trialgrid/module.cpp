@@ -40,6 +40,13 @@ void exec_trialgrid(rt::ModuleBuilder& m) {
   m.bind("assert_orvane_raiser", rt::getattr(funcs, "assert_orvane_raiser"));
   m.bind("concise_expr", rt::getattr(funcs, "concise_expr"));
   m.bind("_load", rt::getattr(funcs, "_load"));
+  // What the trial runner's native steps stand in for (sibling_steps.cpp), as it is now:
+  // the helpers' functions and code, the names they read, the built-ins the rows use.
+  for (const char* path : {"FuncTools.test_for.__code__", "funcs.time.perf_counter",
+                           "concise_expr.__code__", "funcs.sys.modules", "funcs.re.sub",
+                           "funcs._MAX_EXPR_LEN", "isinstance", "repr", "len", "str", "id"}) {
+    m.remember(path);
+  }
 
   m.bind("_prompt_err_case", m.function(prompt_err_case));
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "orvane/rt/error.hpp"
+#include "sibling_steps.hpp"
 #include "trialgrid.hpp"
 
 namespace orvane::trialgrid {
@@ -104,6 +105,21 @@ void start_argument_columns(Table& table, Handle trial) {
   }
 }
 
+// "data_" + str(numbering.get(id(value))). `numbering` is the traversal's own dict, so its
+// get is dict.get; id and str are called as the C functions they are while they are the
+// built-ins (a body reads them at each call, so a rebound one is called instead).
+Ref data_label(const rt::Call& call, Handle numbering, Handle value) {
+  Ref to_str = call.global("str");
+  Ref id = call.global("id");
+  Ref key = id.get() == call.imported("id").get() ? Ref::steal(PyLong_FromVoidPtr(value.get()))
+                                                  : rt::call(id, {value});
+  Ref position = rt::dict_get(numbering, key, Py_None);
+  Ref text = to_str.get() == reinterpret_cast<PyObject*>(&PyUnicode_Type)
+                 ? Ref::steal(PyObject_Str(position.get()))
+                 : rt::call(to_str, {position});
+  return rt::add(call.name("data_"), text);
+}
+
 // Appends one row: the fixed fields, then the trial's arguments ("data" as its label).
 void record_row(const rt::Call& call, Table& table, Py_ssize_t index, Handle trial,
                 Handle numbering, Handle result, Handle cost, Handle comment) {
@@ -111,37 +127,35 @@ void record_row(const rt::Call& call, Table& table, Py_ssize_t index, Handle tri
   table.result.push_back(Ref::borrow(result.get()));
   table.cost_time.push_back(Ref::borrow(cost.get()));
   table.comment.push_back(Ref::borrow(comment.get()));
-  Ref data_key = rt::str("data");
+  PyObject* data_key = call.name("data");
   Ref keys = rt::iter(trial);
   for (Refs& column : table.arg_values) {
     Ref key = rt::next(keys);
     if (!key) break;
     Ref value = rt::getitem(trial, key);
-    if (rt::equals(key, data_key)) {
-      // "data_" + str(numbering.get(id(value)))
-      Ref to_str = call.global("str");
-      Ref get = rt::getattr(numbering, "get");
-      Ref id = call.global("id");
-      Ref position = rt::call(get, {rt::call(id, {value})});
-      value = rt::add(rt::str("data_"), rt::call(to_str, {position}));
-    }
+    if (rt::equals(key, data_key)) value = data_label(call, numbering, value);
     column.push_back(std::move(value));
   }
-  rt::call(call.global("print"), {rt::str(kRule), rt::integer(index),
-                                  rt::str("iteration of trials ends"), rt::str(kRule)});
+  rt::call(call.global("print"), {call.name(kRule), rt::integer(index),
+                                  call.name("iteration of trials ends"), call.name(kRule)});
 }
 
 // Runs one trial: test_for(**trial, "~in_decorator"=False)(data)() -> (result, cost).
 void run_trial(const rt::Call& call, Handle trial, Handle data, Handle concise_result, Ref& result,
                Ref& cost) {
-  Ref test_for = rt::getattr(call.global("FuncTools"), "test_for");
-  Ref keywords = rt::dict_copy(trial);
-  rt::set_key(keywords, "~in_decorator", Py_False);
-  Ref runner = rt::call(rt::call_with(test_for, rt::tuple({}), keywords), {data});
-  auto [run_result, run_cost] = rt::unpack<2>(rt::call(runner));
-  result = run_result;
-  cost = run_cost;
-  if (rt::truthy(concise_result)) result = rt::call(call.global("concise_expr"), {result});
+  if (!run_test_for(call, trial, data, result, cost)) {
+    Ref test_for = rt::getattr(call.global("FuncTools"), call.name("test_for"));
+    Ref keywords = rt::dict_copy(trial);
+    rt::setitem(keywords, call.name("~in_decorator"), Py_False);
+    Ref runner = rt::call(rt::call_with(test_for, rt::tuple({}), keywords), {data});
+    auto [run_result, run_cost] = rt::unpack<2>(rt::call(runner));
+    result = run_result;
+    cost = run_cost;
+  }
+  if (rt::truthy(concise_result)) {
+    Ref shortened = concise(call, result);
+    result = shortened ? shortened : rt::call(call.global("concise_expr"), {result});
+  }
   // A Ctrl-C that came while the trial ran in C code is raised here, inside the trial: its
   // row and separator then go out before the interrupt propagates. Left pending, it would
   // be raised by the first signal check while the row is recorded (str() of a label,

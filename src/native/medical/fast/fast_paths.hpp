@@ -2,6 +2,8 @@
 // name or built-in, a patched numpy function, an argument it cannot read or vouch for);
 // the caller then runs the plain steps.
 #pragma once
+#include <optional>
+
 #include "orvane/rt/runtime.hpp"
 
 namespace orvane::medical::fast {
@@ -16,5 +18,14 @@ rt::Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle co
 // fast_paths.cpp
 rt::Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp);
 rt::Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp);
+
+// enclosure.cpp: what _is_enclosed hands to ConvexHull and np.vstack: the points of y
+// outside x (np.argwhere(...)'s array: values, dtype, shape and layout) and the centroid of
+// x (np.argwhere(x).mean(axis=0), bit for bit).
+struct EnclosureInput {
+  rt::Ref points;
+  rt::Ref centroid;
+};
+std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x, rt::Handle y);
 
 }  // namespace orvane::medical::fast

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "function_object.hpp"
+#include "names.hpp"
 #include "orvane/rt/error.hpp"
 #include "orvane/rt/module.hpp"
 #include "orvane/rt/object.hpp"
@@ -225,35 +226,36 @@ ModuleState& state_of(PyObject* function) {
 }
 
 // The import-time object of `path`, or an empty Ref when none was recorded.
-Ref recorded(const ModuleState& state, const char* path) {
+Ref recorded(const ModuleState& state, std::string_view path) {
   PyObject* found = nullptr;
-  if (PyDict_GetItemStringRef(state.import_bindings, path, &found) < 0) throw_error_set();
+  if (PyDict_GetItemRef(state.import_bindings, state.names->get(path), &found) < 0) {
+    throw_error_set();
+  }
   return Ref::steal_or_null(found);
 }
 
 // True when `path` ("np" or "np.linalg.norm") reads the object recorded at import. The
 // attributes are read only from objects that are themselves the import-time ones, so the
-// check never runs code that a caller put in place.
-bool path_is_original(const detail::FunctionFields& f, const ModuleState& state,
-                      std::string_view path) {
-  std::size_t dot = path.find('.');
-  std::string prefix(path.substr(0, dot));
+// check never runs code that a caller put in place. The path comes compiled from the
+// module's cache: a check costs the look-ups a body would make, no allocation.
+bool path_is_original(const detail::FunctionFields& f, const ModuleState& state, const char* path) {
+  const detail::CompiledPath& compiled = state.names->path(path, state.import_bindings);
+  if (compiled.originals.empty()) return false;
   // The head as a body reads it: the module namespace, then the built-ins.
   PyObject* found = nullptr;
-  if (PyDict_GetItemStringRef(f.globals.get(), prefix.c_str(), &found) < 0) throw_error_set();
-  if (found == nullptr && PyDict_GetItemStringRef(f.builtins.get(), prefix.c_str(), &found) < 0) {
+  if (PyDict_GetItemRef(f.globals.get(), compiled.head, &found) < 0) throw_error_set();
+  if (found == nullptr && PyDict_GetItemRef(f.builtins.get(), compiled.head, &found) < 0) {
     throw_error_set();
   }
   Ref current = Ref::steal_or_null(found);
-  for (;;) {
-    Ref original = recorded(state, prefix.c_str());
-    if (!current || !original || current.get() != original.get()) return false;
-    if (dot == std::string_view::npos) return true;
-    const std::size_t start = dot + 1;
-    dot = path.find('.', start);
-    const std::string attribute(path.substr(start, dot - start));
-    current = getattr_optional(current, attribute.c_str());
-    prefix = std::string(path.substr(0, dot));
+  for (std::size_t index = 0;; ++index) {
+    if (current.get() != compiled.originals[index].get()) return false;
+    if (index == compiled.attributes.size()) return true;
+    PyObject* next = nullptr;
+    if (PyObject_GetOptionalAttr(current.get(), compiled.attributes[index], &next) < 0) {
+      throw_error_set();
+    }
+    current = Ref::steal_or_null(next);
   }
 }
 
@@ -278,18 +280,22 @@ PyObject* Call::globals() const noexcept {
   return detail::as_function(function_)->f.globals.get();
 }
 
+PyObject* Call::name(std::string_view text) const {
+  return state_of(function_).names->get(text);
+}
+
 Ref Call::global(const char* name) const {
   detail::FunctionObject* function = detail::as_function(function_);
-  Ref key = Ref::steal(PyUnicode_FromString(name));
+  PyObject* key = this->name(name);
   PyObject* found = nullptr;
-  if (PyDict_GetItemRef(function->f.globals.get(), key.get(), &found) < 0) throw_error_set();
-  if (found == nullptr && PyDict_GetItemRef(function->f.builtins.get(), key.get(), &found) < 0) {
+  if (PyDict_GetItemRef(function->f.globals.get(), key, &found) < 0) throw_error_set();
+  if (found == nullptr && PyDict_GetItemRef(function->f.builtins.get(), key, &found) < 0) {
     throw_error_set();
   }
   if (found != nullptr) return Ref::steal(found);
   PyErr_Format(PyExc_NameError, "name '%.200s' is not defined", name);
   PendingError error;
-  if (PyObject_SetAttrString(error.exception(), "name", key.get()) < 0) throw_error_set();
+  if (PyObject_SetAttrString(error.exception(), "name", key) < 0) throw_error_set();
   error.rethrow();
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "names.hpp"
 #include "orvane/rt/object.hpp"
 
 namespace orvane::rt {
@@ -59,6 +60,7 @@ int run_module_exec(PyObject* module, ExecBody body) noexcept {
     if (state == nullptr) throw_error_set();
     state->function_type = create_function_type(module);
     state->import_bindings = new_dict().release();
+    state->names = new detail::NameCache();
     ModuleBuilder builder(module);
     body(builder);
   });
@@ -78,12 +80,18 @@ int module_clear(PyObject* module) {
   if (state != nullptr) {
     Py_CLEAR(state->function_type);
     Py_CLEAR(state->import_bindings);
+    if (state->names != nullptr) state->names->clear();
   }
   return 0;
 }
 
 void module_free(void* module) {
   module_clear(static_cast<PyObject*>(module));
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(static_cast<PyObject*>(module)));
+  if (state != nullptr) {
+    delete state->names;
+    state->names = nullptr;
+  }
 }
 
 }  // namespace orvane::rt

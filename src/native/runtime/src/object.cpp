@@ -40,6 +40,10 @@ Ref getattr(Handle obj, const char* name) {
   return Ref::steal(PyObject_GetAttrString(obj.get(), name));
 }
 
+Ref getattr(Handle obj, Handle name) {
+  return Ref::steal(PyObject_GetAttr(obj.get(), name.get()));
+}
+
 Ref getattr_optional(Handle obj, const char* name) {
   PyObject* value = nullptr;
   if (PyObject_GetOptionalAttrString(obj.get(), name, &value) < 0) throw_error_set();
@@ -86,6 +90,13 @@ Ref dict_get(Handle dict, const char* key, Handle fallback) {
   return found ? Ref::steal(value) : Ref::borrow(fallback.get());
 }
 
+Ref dict_get(Handle dict, Handle key, Handle fallback) {
+  PyObject* value = nullptr;
+  const int found = PyDict_GetItemRef(dict.get(), key.get(), &value);
+  if (found < 0) throw_error_set();
+  return found ? Ref::steal(value) : Ref::borrow(fallback.get());
+}
+
 Ref dict_copy(Handle dict) {
   return Ref::steal(PyDict_Copy(dict.get()));
 }
@@ -128,11 +139,20 @@ Ref compare(Handle a, Handle b, int op) {
 }
 
 Ref call(Handle callable, std::initializer_list<Handle> args, std::initializer_list<Kw> kwargs) {
-  // Vectorcall layout: one slot before the arguments lets callees prepend `self`.
-  std::vector<PyObject*> stack;
-  stack.reserve(1 + args.size() + kwargs.size());
-  stack.push_back(nullptr);
-  for (Handle arg : args) stack.push_back(arg.get());
+  // Vectorcall layout: one slot before the arguments lets callees prepend `self`. The slots
+  // live on the C stack for the usual handful of arguments: no allocation per call.
+  constexpr std::size_t kOnStack = 8;
+  const std::size_t slots = 1 + args.size() + kwargs.size();
+  PyObject* small[kOnStack];
+  std::vector<PyObject*> large;
+  PyObject** stack = small;
+  if (slots > kOnStack) {
+    large.resize(slots);
+    stack = large.data();
+  }
+  std::size_t used = 0;
+  stack[used++] = nullptr;
+  for (Handle arg : args) stack[used++] = arg.get();
   Ref kwnames;
   if (kwargs.size() != 0) {
     kwnames = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(kwargs.size())));
@@ -140,12 +160,11 @@ Ref call(Handle callable, std::initializer_list<Handle> args, std::initializer_l
     for (const Kw& kw : kwargs) {
       PyTuple_SET_ITEM(kwnames.get(), index++,
                        Ref::steal(PyUnicode_InternFromString(kw.name)).release());
-      stack.push_back(kw.value.get());
+      stack[used++] = kw.value.get();
     }
   }
-  return Ref::steal(PyObject_Vectorcall(callable.get(), stack.data() + 1,
-                                        args.size() | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                        kwnames.get()));
+  return Ref::steal(PyObject_Vectorcall(
+      callable.get(), stack + 1, args.size() | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames.get()));
 }
 
 Ref call_with(Handle callable, Handle args_tuple, Handle kwargs_dict) {
@@ -209,6 +228,14 @@ Ref unpack_stand_in(PyObject* obj, std::size_t size) {
 
 Ref* unpack_into(Handle obj, Ref* out, std::size_t count) {
   PyObject* value = obj.get();
+  // An exact tuple or list of the right size, as the interpreter's own unpacking takes it:
+  // its items, with no iterator (iterating one runs no code).
+  if ((PyTuple_CheckExact(value) || PyList_CheckExact(value)) &&
+      Py_SIZE(value) == static_cast<Py_ssize_t>(count)) {
+    PyObject** items = PySequence_Fast_ITEMS(value);
+    for (std::size_t index = 0; index < count; ++index) out[index] = Ref::borrow(items[index]);
+    return out;
+  }
   PyObject* raw_iterator = PyObject_GetIter(value);
   if (raw_iterator == nullptr) {
     if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&

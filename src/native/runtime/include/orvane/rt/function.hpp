@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <source_location>
 #include <span>
+#include <string_view>
 
 #include "orvane/rt/ref.hpp"
 
@@ -50,6 +51,9 @@ class Call {
   // A module-level name as a Python function body reads it: the module namespace,
   // then the built-ins, else NameError.
   Ref global(const char* name) const;
+  // The interned str of `text`, made once per module (borrowed: the module keeps it), for
+  // the names and keys that module code reads again and again (attributes, dict keys).
+  PyObject* name(std::string_view text) const;
   // True when each name is still bound to the object the module's initialisation
   // bound it to, and each dotted path ("np.argmax", recorded with
   // ModuleBuilder::remember) still reads the object it read then: native fast paths are

@@ -7,6 +7,10 @@
 
 namespace orvane::rt {
 
+namespace detail {
+class NameCache;
+}
+
 // The module being initialised.
 class ModuleBuilder {
  public:
@@ -49,6 +53,8 @@ struct ModuleState {
   // path, so that native fast paths can tell whether a caller has rebound a name or
   // patched a library function since (then the plain path runs).
   PyObject* import_bindings;
+  // Interned names that module code reads (see Call::name), made once.
+  detail::NameCache* names;
 };
 
 }  // namespace orvane::rt

@@ -24,6 +24,7 @@ Ref new_dict();
 Ref new_list();
 
 Ref getattr(Handle obj, const char* name);
+Ref getattr(Handle obj, Handle name);  // a str name, e.g. Call::name("get")
 // The attribute, or an empty Ref when it does not exist (AttributeError is cleared).
 Ref getattr_optional(Handle obj, const char* name);
 void setattr(Handle obj, const char* name, Handle value);
@@ -37,6 +38,7 @@ void setitem(Handle obj, Handle key, Handle value);
 void set_key(Handle dict, const char* key, Handle value);
 // dict.get(key, fallback) on an exact dict.
 Ref dict_get(Handle dict, const char* key, Handle fallback);
+Ref dict_get(Handle dict, Handle key, Handle fallback);
 Ref dict_copy(Handle dict);
 void append(Handle list, Handle item);
 

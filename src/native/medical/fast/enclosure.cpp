@@ -1,0 +1,142 @@
+// The arrays that _is_enclosed hands to ConvexHull, made without the plain steps' int64
+// copy of y, index arrays and temporaries: the points of y outside x (y.astype(int) == 1
+// where x is zero) in np.argwhere's row-major order and layout, and the centroid of x as
+// np.argwhere(x).mean(axis=0) gives it. Two passes over both masks without the GIL: one
+// counts and sums, one writes the points.
+#include <algorithm>
+
+#include "fast_paths.hpp"
+#include "gate.hpp"
+#include "orvane/rt/gil.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+using rt::Ref;
+
+constexpr std::int64_t kChunk = 2048;
+
+// Calls each(index, j, outside) for every element in C order of its indices, where index
+// holds the element's line (all axes but the last) and j its position along the last axis;
+// `in_x` is whether x is non-zero there, `outside` whether y's astype(int) is 1 and x is zero.
+template <class Each>
+void walk_pair(const MaskData& x, const MaskData& y, rt::WithoutGil& gil, Each&& each) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t n = shape.last();
+  const std::int64_t x_step = x.geometry.strides[shape.ndim - 1];
+  const std::int64_t y_step = y.geometry.strides[shape.ndim - 1];
+  std::uint8_t in_x[kChunk];
+  std::int64_t y_value[kChunk];
+  std::uint8_t y_flag[kChunk];
+  const bool y_bool = y.type.kind == ElementKind::Bool;
+  LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
+  do {
+    for (std::int64_t start = 0; start < n; start += kChunk) {
+      const std::int64_t count = std::min(kChunk, n - start);
+      load_flags(x.type, x.data + lines.offset(0) + start * x_step, x_step, count, in_x);
+      if (y_bool) {  // astype(int) of a boolean is 1 exactly where it is set
+        load_flags(y.type, y.data + lines.offset(1) + start * y_step, y_step, count, y_flag);
+      } else {
+        load_values(y.type, y.data + lines.offset(1) + start * y_step, y_step, count, y_value);
+        for (std::int64_t i = 0; i < count; ++i) y_flag[i] = y_value[i] == 1;
+      }
+      each(lines.index(), start, count, in_x, y_flag);
+      gil.progress(count);
+    }
+  } while (lines.next());
+}
+
+struct Census {
+  std::int64_t outside = 0;  // points of y outside x
+  std::int64_t in_x = 0;     // non-zero elements of x
+  Index sums{};              // per axis, the sum of the indices of x's non-zero elements
+};
+
+Census take_census(const MaskData& x, const MaskData& y, rt::WithoutGil& gil) {
+  Census census;
+  const std::size_t last = x.geometry.ndim - 1;
+  walk_pair(x, y, gil,
+            [&](const Index& index, std::int64_t start, std::int64_t count,
+                const std::uint8_t* in_x, const std::uint8_t* y_flag) {
+              std::int64_t line_count = 0;
+              std::int64_t line_sum = 0;
+              for (std::int64_t i = 0; i < count; ++i) {
+                line_count += in_x[i];
+                line_sum += in_x[i] ? start + i : 0;
+                census.outside += (y_flag[i] & (in_x[i] ^ 1));
+              }
+              census.in_x += line_count;
+              for (std::size_t k = 0; k < last; ++k) census.sums[k] += line_count * index[k];
+              census.sums[last] += line_sum;
+            });
+  return census;
+}
+
+// Writes the points into `columns`, the (ndim, count) C-ordered base of argwhere's result.
+void write_points(const MaskData& x, const MaskData& y, std::int64_t* columns, std::int64_t count,
+                  rt::WithoutGil& gil) {
+  const std::size_t last = x.geometry.ndim - 1;
+  std::int64_t row = 0;
+  walk_pair(x, y, gil,
+            [&](const Index& index, std::int64_t start, std::int64_t n, const std::uint8_t* in_x,
+                const std::uint8_t* y_flag) {
+              for (std::int64_t i = 0; i < n; ++i) {
+                if (!(y_flag[i] & (in_x[i] ^ 1))) continue;
+                for (std::size_t k = 0; k < last; ++k) columns[k * count + row] = index[k];
+                columns[last * count + row] = start + i;
+                ++row;
+              }
+            });
+}
+
+// A new array from the import-time numpy.empty.
+Ref empty(const rt::Call& call, std::initializer_list<std::int64_t> extents, rt::Handle dtype) {
+  Ref shape = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(extents.size())));
+  Py_ssize_t k = 0;
+  for (std::int64_t extent : extents)
+    PyTuple_SET_ITEM(shape.get(), k++, rt::integer(extent).release());
+  return rt::call(call.imported("np.empty"), {shape}, {{"dtype", dtype}});
+}
+
+}  // namespace
+
+std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x, rt::Handle y) {
+  if (!call.bound_at_import({"int", "np", "np.where", "np.argwhere", "np.vstack"})) return {};
+  const ReadableMask first(call, x);
+  const ReadableMask second(call, y);
+  if (!same_shape(first, second)) return {};
+  const MaskData& a = *first.mask();
+  const MaskData& b = *second.mask();
+  Census census;
+  {
+    rt::WithoutGil gil;
+    census = take_census(a, b, gil);
+  }
+  // No x: numpy warns of the mean of an empty slice; the plain steps do that.
+  if (census.in_x == 0) return {};
+  // The centroid is the exact sum over the count, as numpy's float64 mean gives it, while
+  // every partial sum is an integer below 2**53 (whatever order numpy adds in).
+  const std::size_t ndim = a.geometry.ndim;
+  for (std::size_t k = 0; k < ndim; ++k) {
+    if (census.in_x > (std::int64_t{1} << 53) / std::max<std::int64_t>(a.geometry.shape[k], 1)) {
+      return {};
+    }
+  }
+  const auto axes = static_cast<std::int64_t>(ndim);
+  Ref columns = empty(call, {axes, census.outside}, call.imported("np.intp"));  // argwhere: .T
+  Ref centroid = empty(call, {axes}, reinterpret_cast<PyObject*>(&PyFloat_Type));
+  {
+    const rt::BufferView out(columns, rt::BufferView::Access::Write);
+    const rt::BufferView mean(centroid, rt::BufferView::Access::Write);
+    if (out.empty() || mean.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
+    auto* values = reinterpret_cast<double*>(mean.writable_data());
+    for (std::size_t k = 0; k < ndim; ++k) {
+      values[k] = static_cast<double>(census.sums[k]) / static_cast<double>(census.in_x);
+    }
+    rt::WithoutGil gil;
+    write_points(a, b, reinterpret_cast<std::int64_t*>(out.writable_data()), census.outside, gil);
+  }
+  return EnclosureInput{rt::getattr(columns, "T"), std::move(centroid)};
+}
+
+}  // namespace orvane::medical::fast
