@@ -324,12 +324,13 @@ def enclosure_table():
     for method in ("fast", "hulls", "numpy", "plain"):
         result = subprocess.run([sys.executable, "-c", code, method], capture_output=True,
                                 text=True)  # fmt: skip
-        seconds, kib = (result.stdout.split() if result.returncode == 0 else ("nan", "nan"))
+        seconds, kib = result.stdout.split() if result.returncode == 0 else ("nan", "nan")
         figures[method] = (float(seconds), float(kib) / 1024)
     x, y = ball_around_cube()
     points = int((y & ~x).sum())
-    print(f"\n_is_enclosed on {'x'.join(map(str, ENCLOSURE_SHAPE))}: a ball of {points / 1e6:.1f} M "
-          "points around a cube; first call in a fresh process (seconds, MiB added)")  # fmt: skip
+    shape = "x".join(map(str, ENCLOSURE_SHAPE))
+    print(f"\n_is_enclosed on {shape}: a ball of {points / 1e6:.1f} M points around a cube; "
+          "first call in a fresh process (seconds, MiB added)")  # fmt: skip
     labels = {"fast": "_is_enclosed (fast path)", "hulls": "its two ConvexHull calls alone",
               "numpy": "shortest numpy route", "plain": "_is_enclosed (plain steps)"}  # fmt: skip
     for method, (seconds, mib) in figures.items():
