@@ -496,6 +496,16 @@ def test_each_module_exports_only_its_entry_point():
             ["nm", "-C", "--defined-only", str(library)], capture_output=True, text=True
         ).stdout
         assert "orvane::rt::detail::run_body(" in table, library.name
+        # No symbol of a newer glibc or libstdc++ than manylinux_2_28 allows (RHEL 8: glibc
+        # 2.28, GCC 8), whatever compiler built it: the wheels keep their old tag.
+        versions = subprocess.run(["objdump", "-T", str(library)], capture_output=True,
+                                  text=True).stdout  # fmt: skip
+        newest = {}
+        for name, number in re.findall(r"\((GLIBC|GLIBCXX|CXXABI)_([\d.]+)\)", versions):
+            newest[name] = max(newest.get(name, ()), tuple(map(int, number.split("."))))
+        assert newest.get("GLIBC", ()) <= (2, 28), (library.name, newest)
+        assert newest.get("GLIBCXX", ()) <= (3, 4, 25), (library.name, newest)
+        assert newest.get("CXXABI", ()) <= (1, 3, 11), (library.name, newest)
 
 
 # ------------------------------------------------------------------ tracebacks

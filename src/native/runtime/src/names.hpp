@@ -4,9 +4,9 @@
 // (Call::bound_at_import), each split into its interned names with the objects recorded at
 // import, so that a check costs only the look-ups that a body would make.
 #pragma once
+#include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "orvane/rt/ref.hpp"
@@ -39,16 +39,12 @@ class NameCache {
   }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
-      return std::hash<std::string_view>{}(text);
-    }
-  };
-  std::unordered_map<std::string, Ref, Hash, std::equal_to<>> names_;
+  // Ordered maps: a module has a few dozen names, and a hash table's bucket array would
+  // call a libstdc++ symbol of GCC 11 (raising the wheel's manylinux tag).
+  std::map<std::string, Ref, std::less<>> names_;
   // Keyed by the literal's address; its text is compared too, so that another string at a
   // reused address is compiled anew.
-  std::unordered_map<const char*, CompiledPath> paths_;
+  std::map<const char*, CompiledPath> paths_;
 };
 
 }  // namespace orvane::rt::detail
