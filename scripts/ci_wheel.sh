@@ -68,7 +68,10 @@ test_installed installed
 
 echo "== the wheel with the oldest declared releases"
 fresh_env minimum
-"$scratch/minimum/bin/python" -m pip install -q -r <(requirements --minimum) -r <(requirements test)
+# The documentation builder needs a newer requests than the oldest the package declares; its
+# test is skipped there (the site is built with the pinned releases: make docs).
+"$scratch/minimum/bin/python" -m pip install -q -r <(requirements --minimum) \
+  -r <(requirements test --exclude sphinx --exclude myst-parser)
 "$scratch/minimum/bin/python" -m pip install -q --no-deps "$wheel"
 "$scratch/minimum/bin/python" -m pip check
 echo "oldest releases:" $("$scratch/minimum/bin/python" -m pip list --format=freeze 2>/dev/null |

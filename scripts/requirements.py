@@ -2,6 +2,7 @@
 
     scripts/requirements.py run test   # the package's dependencies, then the group "test"
     scripts/requirements.py --minimum  # the dependencies pinned to their lower bounds
+    scripts/requirements.py test --exclude sphinx  # a group without some of its packages
 
 A requirement keeps its environment marker (pip installs only those whose marker holds for
 the interpreter it runs on), so the lower bounds of every interpreter can be listed.
@@ -52,11 +53,18 @@ def main():
     parser.add_argument(
         "--minimum", action="store_true", help="the package's dependencies at their lower bounds"
     )
+    parser.add_argument(
+        "--exclude", action="append", default=[], help="leave out this package (repeatable)"
+    )
     args = parser.parse_args()
     if args.minimum:
         print("\n".join(minimum(r) for r in group("run")))
         return
-    print("\n".join(r for name in args.groups for r in group(name)))
+    left_out = {name.lower() for name in args.exclude}
+    wanted = [r for name in args.groups for r in group(name)]
+    print(
+        "\n".join(r for r in wanted if re.match(r"[A-Za-z0-9_.-]+", r)[0].lower() not in left_out)
+    )
 
 
 if __name__ == "__main__":
