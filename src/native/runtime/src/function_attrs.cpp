@@ -158,7 +158,7 @@ int set_code(PyObject* self, PyObject* value, void*) {
       raise(PyExc_TypeError, "__code__ must be set to a code object");
     }
     Ref& code = fields(self).code;
-    if (!describes_the_same_function(code.get(), value)) {
+    if (!code || !describes_the_same_function(code.get(), value)) {
       raise(PyExc_TypeError,
             "__code__ of a native function cannot be replaced: its body is C++ code");
     }
