@@ -55,7 +55,7 @@ Ref make_annotation_holder(const FunctionSpec& spec, PyObject* qualname, PyObjec
   std::string source;
   std::vector<std::string> path{"holder"};
   if (std::string_view(spec.name) == "<lambda>") {
-    source = "holder = lambda ";
+    source += "holder = lambda ";
     source += parameter_list(spec, false);
     source += ": None\n";
   } else {

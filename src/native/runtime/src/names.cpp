@@ -15,7 +15,9 @@ const CompiledPath& NameCache::path(const char* path, PyObject* import_bindings)
   auto found = paths_.find(path);
   if (found != paths_.end() && found->second.text == path) return found->second;
   CompiledPath compiled;
-  compiled.text = path;
+  // Made, then moved in: assigning a C string to a std::string calls a libstdc++ symbol
+  // that GCC 13 added, which would raise the wheel's manylinux tag.
+  compiled.text = std::string(path);
   const std::string_view whole(compiled.text);
   std::size_t dot = whole.find('.');
   compiled.head = get(whole.substr(0, dot));
