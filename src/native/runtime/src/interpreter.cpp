@@ -2,10 +2,11 @@
 
 namespace orvane::rt::detail {
 
-void run_unobserved(const std::string& source, const char* filename, PyObject* globals,
-                    PyObject* locals) {
+void run_unobserved(Handle source, const char* filename, PyObject* globals, PyObject* locals) {
   const ToolsMuted muted(PyThreadState_Get());
-  Ref code = Ref::steal(Py_CompileString(source.c_str(), filename, Py_file_input));
+  const char* text = PyUnicode_AsUTF8(source.get());
+  if (text == nullptr) throw_error_set();
+  Ref code = Ref::steal(Py_CompileString(text, filename, Py_file_input));
   if (Ref::steal_or_null(PyEval_EvalCode(code.get(), globals, locals))) return;
   // The error is the caller's own (a message to raise as the interpreter words it): the
   // frames of the source are no part of it.

@@ -2,8 +2,6 @@
 // function must do exactly as the interpreter does (its error messages, the annotations it
 // makes for a def) comes from the interpreter itself, whatever its version.
 #pragma once
-#include <string>
-
 #include "orvane/rt/ref.hpp"
 
 namespace orvane::rt::detail {
@@ -21,11 +19,10 @@ class ToolsMuted {
   PyThreadState* thread_;
 };
 
-// Compiles `source` (statements, reported as coming from `filename`) and runs it with
+// Compiles `source` (a str of statements, reported as coming from `filename`) and runs it with
 // `globals` and `locals`, unseen by tools (the runtime's own steps are not the caller's
 // program). An exception it raises is thrown as ErrorSet, without the traceback entries of
 // that source.
-void run_unobserved(const std::string& source, const char* filename, PyObject* globals,
-                    PyObject* locals);
+void run_unobserved(Handle source, const char* filename, PyObject* globals, PyObject* locals);
 
 }  // namespace orvane::rt::detail

@@ -1,6 +1,5 @@
 #include "orvane/rt/object.hpp"
 
-#include <string>
 #include <vector>
 
 #include "interpreter.hpp"
@@ -211,12 +210,12 @@ Ref unpack_stand_in(PyObject* obj, std::size_t size) {
 
 // Raises what `[_0, ..., _{count-1}] = value` raises, in the running interpreter's words.
 [[noreturn]] void raise_unpack_error(Handle value, std::size_t count) {
-  std::string source = "[";
+  Ref targets = new_list();
   for (std::size_t index = 0; index < count; ++index) {
-    source += index == 0 ? "_" : ", _";
-    source += std::to_string(index);
+    append(targets, Ref::steal(PyUnicode_FromFormat("_%zu", index)));
   }
-  source += "] = _value\n";
+  Ref joined = Ref::steal(PyUnicode_Join(str(", ").get(), targets.get()));
+  Ref source = Ref::steal(PyUnicode_FromFormat("[%U] = _value\n", joined.get()));
   Ref names = new_dict();
   set_key(names, "__builtins__", PyEval_GetBuiltins());
   set_key(names, "_value", value);
