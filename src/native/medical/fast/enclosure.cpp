@@ -89,15 +89,6 @@ void write_points(const MaskData& x, const MaskData& y, std::int64_t* columns, s
             });
 }
 
-// A new array from the import-time numpy.empty.
-Ref empty(const rt::Call& call, std::initializer_list<std::int64_t> extents, rt::Handle dtype) {
-  Ref shape = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(extents.size())));
-  Py_ssize_t k = 0;
-  for (std::int64_t extent : extents)
-    PyTuple_SET_ITEM(shape.get(), k++, rt::integer(extent).release());
-  return rt::call(call.imported("np.empty"), {shape}, {{"dtype", dtype}});
-}
-
 }  // namespace
 
 std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x, rt::Handle y) {
@@ -123,8 +114,10 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
     }
   }
   const auto axes = static_cast<std::int64_t>(ndim);
-  Ref columns = empty(call, {axes, census.outside}, call.imported("np.intp"));  // argwhere: .T
-  Ref centroid = empty(call, {axes}, reinterpret_cast<PyObject*>(&PyFloat_Type));
+  const std::int64_t column_shape[] = {axes, census.outside};
+  Ref columns = new_array(call, column_shape, call.imported("np.intp"));  // argwhere: .T
+  const std::int64_t centroid_shape[] = {axes};
+  Ref centroid = new_array(call, centroid_shape, reinterpret_cast<PyObject*>(&PyFloat_Type));
   {
     const rt::BufferView out(columns, rt::BufferView::Access::Write);
     const rt::BufferView mean(centroid, rt::BufferView::Access::Write);

@@ -25,14 +25,18 @@ bool same_shape(const ReadableMask& a, const ReadableMask& b) {
   return p.ndim == q.ndim && std::equal(p.shape.begin(), p.shape.begin() + p.ndim, q.shape.begin());
 }
 
-rt::Ref new_bool_array(const rt::Call& call, const Geometry& shape) {
-  rt::Ref extents = rt::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.ndim)));
-  for (std::size_t k = 0; k < shape.ndim; ++k) {
-    PyTuple_SET_ITEM(extents.get(), static_cast<Py_ssize_t>(k),
-                     rt::integer(shape.shape[k]).release());
+rt::Ref new_array(const rt::Call& call, std::span<const std::int64_t> extents, rt::Handle dtype) {
+  rt::Ref shape = rt::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(extents.size())));
+  Py_ssize_t k = 0;
+  for (std::int64_t extent : extents) {
+    PyTuple_SET_ITEM(shape.get(), k++, rt::integer(extent).release());
   }
-  return rt::call(call.imported("np.empty"), {extents},
-                  {{"dtype", reinterpret_cast<PyObject*>(&PyBool_Type)}});
+  return rt::call(call.imported("np.empty"), {shape}, {{"dtype", dtype}});
+}
+
+rt::Ref new_bool_array(const rt::Call& call, const Geometry& shape) {
+  return new_array(call, std::span(shape.shape.data(), shape.ndim),
+                   reinterpret_cast<PyObject*>(&PyBool_Type));
 }
 
 rt::Ref new_bool_array_like(const rt::Call& call, rt::Handle prototype) {

@@ -2,6 +2,7 @@
 // they make for their results.
 #pragma once
 #include <optional>
+#include <span>
 
 #include "mask.hpp"
 #include "orvane/rt/runtime.hpp"
@@ -24,6 +25,9 @@ class ReadableMask {
 
 // True when both are readable and of one shape.
 bool same_shape(const ReadableMask& a, const ReadableMask& b);
+
+// numpy.empty(extents, dtype=dtype), by the import-time numpy.
+rt::Ref new_array(const rt::Call& call, std::span<const std::int64_t> extents, rt::Handle dtype);
 
 // A new boolean array made by numpy (numpy.empty of the import-time numpy), C-ordered or
 // laid out like `prototype` (numpy.empty_like), and a writable view of it.
