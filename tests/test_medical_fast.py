@@ -4,6 +4,10 @@ the crossing test, on masks of every element type and layout."""
 
 import builtins
 import itertools
+import os
+import pickle
+import subprocess
+import sys
 import tracemalloc
 import types
 
@@ -470,3 +474,47 @@ def test_the_fast_paths_allocate_one_boolean_array(plain, call):
         finally:
             tracemalloc.stop()
     assert peaks[0] <= x.nbytes + 65536 < 8 * x.nbytes <= peaks[1]
+
+
+VECTOR_CHECK = """
+import pickle, sys
+import numpy as np
+from orvane.basic import medical
+masks = pickle.loads(sys.stdin.buffer.read())
+out = []
+for x, y, sp in masks:
+    out.append((medical._to_shell(x).tobytes(), float(medical._minimum_dis(x, y, sp))))
+sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+
+def vector_width_masks():
+    """Masks with lines longer than a vector and of odd lengths, bytes other than 0 and 1,
+    on 1, 2 and 3 axes: balls with holes, and a second mask near each."""
+    rng = np.random.default_rng(11)
+    cases = []
+    for shape, sp in [((150,), [0.7]), ((61, 203), [0.7, 1.1]), ((23, 37, 131), [2.5, 0.8, 0.8]),
+                      ((9, 12, 67), [1, 1, 3])]:  # fmt: skip
+        coords = np.indices(shape)
+        centre = [n / 2 for n in shape]
+        ball = sum((c - m) ** 2 / (n / 2.5) ** 2 for c, m, n in zip(coords, centre, shape)) <= 1
+        x = ball & (rng.random(shape) < 0.97)
+        x = (x * rng.choice([1, 2, 255], size=shape)).astype(np.uint8).view(bool)
+        y = np.roll(ball, shape[-1] // 2 + 3, axis=-1) & ~ball
+        cases.append((x, y, sp))
+    return cases
+
+
+@pytest.mark.parametrize("width", ["baseline", "avx2"])
+def test_every_vector_width_gives_the_same_answers(width):
+    """The byte kernels are built for several vector widths and picked at import; the
+    narrower ones, which this machine may never pick, run in a child capped by ORVANE_ISA."""
+    cases = vector_width_masks()
+    env = dict(os.environ, ORVANE_ISA=width)
+    child = subprocess.run([sys.executable, "-c", VECTOR_CHECK], input=pickle.dumps(cases),
+                           capture_output=True, env=env, check=True)  # fmt: skip
+    for (x, y, sp), (shell, distance) in zip(cases, pickle.loads(child.stdout), strict=True):
+        eroded = ndimage.binary_erosion(x)
+        assert shell == (x.astype(int) - eroded.astype(int)).astype(bool).tobytes()
+        assert shell == medical._to_shell(x).tobytes()
+        assert distance == medical._minimum_dis(x, y, sp)

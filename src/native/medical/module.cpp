@@ -1,4 +1,5 @@
 // Module initialisation of orvane.basic.medical: its statements, in order.
+#include "fast/isa.hpp"
 #include "medical.hpp"
 
 namespace orvane::medical {
@@ -29,6 +30,7 @@ void exec_medical(rt::ModuleBuilder& m) {
         "np.empty", "np.empty_like", "int", "bool", "range", "enumerate"}) {
     m.remember(path);
   }
+  fast::remember_isa(m);
 
   m.bind("_itk_img", m.function(itk_img, rt::tuple({Py_None, Py_None})));
   m.bind("_is_mask_pair", m.function(is_mask_pair));

@@ -14,6 +14,7 @@
 #include "fast_paths.hpp"
 #include "gate.hpp"
 #include "pieces.hpp"
+#include "shell_line.hpp"
 
 namespace orvane::medical::fast {
 namespace {
@@ -151,74 +152,7 @@ void shell_by_distances(const MaskData& x, std::int64_t t, std::uint8_t* out, Di
   clipped_distances<Dist>(x, distances, t, Rounds::Erosion, finish, gil);
 }
 
-// One chunk [i0, i1) of an inner line (all its face neighbours inside the array): on the
-// shell where set and the element before or after it along the line, or one of the K
-// neighbour lines, is not set. Out of line and on __restrict pointers, so that the loop
-// becomes vector code; `row` is the line itself (read at i - 1 and i + 1 too).
-template <std::size_t K>
-[[gnu::noinline]] void shell_chunk(std::uint8_t* __restrict to, const std::uint8_t* __restrict row,
-                                   const std::array<const std::uint8_t*, 2 * kMaxAxes>& sides,
-                                   std::int64_t i0, std::int64_t i1) {
-  std::array<const std::uint8_t* __restrict, K> side{};
-  for (std::size_t k = 0; k < K; ++k) side[k] = sides[k];
-  for (std::int64_t i = i0; i < i1; ++i) {
-    std::uint8_t inner = static_cast<std::uint8_t>((row[i - 1] != 0) & (row[i + 1] != 0));
-    for (std::size_t k = 0; k < K; ++k) inner &= static_cast<std::uint8_t>(side[k][i] != 0);
-    to[i] = static_cast<std::uint8_t>((row[i] != 0) & (inner ^ 1));
-  }
-}
-
-using ShellChunk = void (*)(std::uint8_t*, const std::uint8_t*,
-                            const std::array<const std::uint8_t*, 2 * kMaxAxes>&, std::int64_t,
-                            std::int64_t);
-
-template <std::size_t... Ks>
-constexpr std::array<ShellChunk, sizeof...(Ks)> shell_chunks(std::index_sequence<Ks...>) {
-  return {&shell_chunk<2 * Ks>...};
-}
-
-// The shell of one erosion (t = 1) of a boolean mask whose lines are contiguous: an element
-// is on it when it is set and an end of its line or one of its face neighbours is not set
-// (the outside is background). One pass in C order; each line is read with the lines next
-// to it along the other axes, which the pass has just read (the previous slab too, while a
-// slab fits in the cache), and the result is written once.
-void shell_of_one_erosion(const MaskData& x, std::uint8_t* out, rt::WithoutGil& gil) {
-  static constexpr auto kChunks = shell_chunks(std::make_index_sequence<kMaxAxes>{});
-  const Geometry& shape = x.geometry;
-  const std::size_t last = shape.ndim - 1;
-  const std::int64_t n = shape.last();
-  const ShellChunk chunk = kChunks[last];
-  LineWalker<1> lines(shape, {&shape.strides});
-  std::array<const std::uint8_t*, 2 * kMaxAxes> sides{};
-  std::uint8_t* to = out;
-  do {
-    const Index& index = lines.index();
-    const auto* row = reinterpret_cast<const std::uint8_t*>(x.data + lines.offset(0));
-    bool border = false;
-    for (std::size_t k = 0; k < last; ++k) {
-      if (index[k] == 0 || index[k] + 1 == shape.shape[k]) border = true;
-      sides[2 * k] = row - shape.strides[k];
-      sides[2 * k + 1] = row + shape.strides[k];
-    }
-    for (std::int64_t start = 0; start < n; start += kRowChunk) {
-      const std::int64_t end = std::min(n, start + kRowChunk);
-      if (border) {  // on a face of the array: no element survives
-        for (std::int64_t i = start; i < end; ++i) to[i] = row[i] != 0;
-      } else {
-        // The two ends of the line have no neighbour along it.
-        const std::int64_t from = std::max<std::int64_t>(start, 1);
-        const std::int64_t until = std::min(end, n - 1);
-        if (from < until) chunk(to, row, sides, from, until);
-        if (start == 0) to[0] = row[0] != 0;
-        if (end == n && n > 1) to[n - 1] = row[n - 1] != 0;
-      }
-      gil.progress(end - start);
-    }
-    to += n;
-  } while (lines.next());
-}
-
-void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, rt::WithoutGil& gil) {
+void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, Isa isa, rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
   if (t == 0) {  // x.astype(int) - x.copy().astype(int)
     std::fill_n(out, shape.size, 0);
@@ -232,8 +166,11 @@ void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, rt::WithoutGil&
     });
     return;
   }
-  if (t == 1 && x.type.kind == ElementKind::Bool && shape.strides[shape.ndim - 1] == 1) {
-    return shell_of_one_erosion(x, out, gil);
+  if (t == 1 && shell_by_planes_applies(x)) {
+    const std::int64_t plane = plane_size(shape);
+    return shell_by_planes(
+        x, isa, [&](std::int64_t number) { return out + number * plane; },
+        [](const Index&, const std::uint8_t*) {}, gil);
   }
   // Distances up to t + 1 fit in the result's own bytes while t < 254.
   if (t < 254) return shell_by_distances<std::uint8_t>(x, t, out, out, gil);
@@ -353,9 +290,10 @@ Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count) {
   const std::int64_t t = rounds(count);
   Ref result = new_bool_array(call, mask.mask()->geometry);
   const WritableMask out(result);
+  const Isa isa = isa_of(call);
   {
     rt::WithoutGil gil;
-    shell(*mask.mask(), t, reinterpret_cast<std::uint8_t*>(out.data()), gil);
+    shell(*mask.mask(), t, reinterpret_cast<std::uint8_t*>(out.data()), isa, gil);
   }
   return result;
 }

@@ -9,6 +9,9 @@
 #include <limits>
 #include <numeric>
 
+#include "nearest_by_lines.hpp"
+#include "shell_line.hpp"
+
 namespace orvane::medical::fast {
 namespace {
 
@@ -231,10 +234,65 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
   } while (lines.next());
 }
 
+// The same for boolean masks with C-contiguous planes (shell_by_planes_applies): the shell
+// of each stretch of non-zero lines is made in a plane buffer by the vector kernel, then
+// its set elements are listed; the shell has no element on a line that is all zero.
+void collect_shell_by_planes(const MaskData& mask, Isa isa, std::vector<std::int64_t>& out,
+                             rt::WithoutGil& gil) {
+  const Geometry& shape = mask.geometry;
+  const std::size_t ndim = shape.ndim;
+  const std::int64_t n = shape.last();
+  const std::int64_t plane = plane_size(shape);
+  const std::int64_t lines = plane / n;
+  const ShellLineKernel kernel = shell_line_kernel(isa, 2 * (ndim - 1));
+  const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(plane) + 8);
+  std::vector<std::uint8_t> set(static_cast<std::size_t>(lines));
+  const Geometry planes = plane_geometry(shape);
+  LineWalker<1> walker(planes, {&planes.strides});
+  Sides sides{};
+  Index point{};
+  do {
+    const Index& index = walker.index();
+    const auto* from = reinterpret_cast<const std::uint8_t*>(mask.data + walker.offset(0));
+    const bool border = plane_sides(shape, index, from, sides);
+    std::copy_n(index.begin(), ndim, point.begin());
+    nonzero_lines(from, n, lines, set.data());
+    for (std::int64_t first = 0; first < lines;) {
+      if (set[static_cast<std::size_t>(first)] == 0) {
+        ++first;
+        continue;
+      }
+      std::int64_t last = first + 1;
+      while (last < lines && set[static_cast<std::size_t>(last)] != 0) ++last;
+      shell_of_lines(kernel, buffer.data(), from, sides, border, ndim == 1, n, lines, first, last,
+                     gil);
+      // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
+      const std::int64_t end = last * n;
+      for (std::int64_t j = first * n; j < end; j += 8) {
+        std::uint64_t word = load<std::uint64_t>(reinterpret_cast<const char*>(&buffer[j]));
+        if (j + 8 > end) word &= ~std::uint64_t{0} >> (8 * (j + 8 - end));
+        for (; word != 0; word &= word - 1) {
+          const std::int64_t at = j + std::countr_zero(word) / 8;
+          if (ndim > 1) point[ndim - 2] = at / n;
+          point[ndim - 1] = at % n;
+          out.insert(out.end(), point.begin(), point.begin() + static_cast<std::ptrdiff_t>(ndim));
+        }
+      }
+      first = last;
+    }
+    gil.progress(plane);
+  } while (walker.next());
+}
+
 }  // namespace
 
-std::vector<std::int64_t> shell_points(const MaskData& mask, rt::WithoutGil& gil) {
+std::vector<std::int64_t> shell_points(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
   std::vector<std::int64_t> out;
+  if (shell_by_planes_applies(mask)) {
+    collect_shell_by_planes(mask, isa, out, gil);
+    return out;
+  }
   visit_element(mask.type, [&]<class E>(E) {
     // Floats: astype(int) truncates; the fast path leaves them to the plain steps.
     if constexpr (E::kKind != ElementKind::Float) collect_shell<E>(mask, out, gil);
@@ -242,8 +300,48 @@ std::vector<std::int64_t> shell_points(const MaskData& mask, rt::WithoutGil& gil
   return out;
 }
 
+namespace {
+
+// The first point of xs that ys holds too, both in row-major order (a merge).
+std::optional<std::size_t> first_shared(const std::vector<std::int64_t>& xs,
+                                        const std::vector<std::int64_t>& ys, std::size_t ndim,
+                                        rt::WithoutGil& gil) {
+  const std::size_t count = xs.size() / ndim;
+  const std::size_t others = ys.size() / ndim;
+  std::size_t j = 0;
+  for (std::size_t i = 0; i < count && j < others; ++i) {
+    const std::int64_t* p = &xs[i * ndim];
+    for (; j < others; ++j) {
+      const std::int64_t* q = &ys[j * ndim];
+      const bool before = std::lexicographical_compare(q, q + ndim, p, p + ndim);
+      if (!before) break;
+    }
+    if (j < others && std::equal(p, p + ndim, &ys[j * ndim])) return i;
+    if ((i & 0xffff) == 0) gil.progress(0x10000);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
-                         const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil) {
+                         const Geometry& y_shape, const Spacing& spacing, std::size_t ndim,
+                         rt::WithoutGil& gil) {
+  // With no spacing 0, a length is 0 exactly where the shells share an element (spacings
+  // are 0 or at least 2**-400, so no square underflows): the first row of length 0 is the
+  // first shared element of x's shell, and the minimum is found without a tree.
+  const bool no_zero_spacing = std::all_of(
+      spacing.values.begin(), spacing.values.begin() + static_cast<std::ptrdiff_t>(ndim),
+      [](double value) { return value != 0.0; });
+  if (no_zero_spacing) {
+    if (const auto shared = first_shared(xs, ys, ndim, gil)) {
+      ClosestPair pair;
+      std::copy_n(&xs[*shared * ndim], ndim, pair.from.begin());
+      pair.to = pair.from;
+      return pair;
+    }
+  }
+  if (auto pair = closest_pair_by_lines(xs, ys, y_shape, spacing, ndim, gil)) return *pair;
   const KdTree tree(ys, spacing, ndim, gil);
   const std::size_t count = xs.size() / ndim;
   constexpr double kInfinity = std::numeric_limits<double>::infinity();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "isa.hpp"
 #include "mask.hpp"
 #include "orvane/rt/gil.hpp"
 #include "spacing.hpp"
@@ -14,16 +15,19 @@ namespace orvane::medical::fast {
 
 // The shell points of a boolean or integer mask in row-major order, flattened: what
 // argwhere(x.astype(int) - binary_erosion(x).astype(int)) lists, with one erosion by the
-// face neighbours and the outside counted as background. Runs without the GIL.
-std::vector<std::int64_t> shell_points(const MaskData& mask, rt::WithoutGil& gil);
+// face neighbours and the outside counted as background. Runs without the GIL; `isa`:
+// the vector instructions its kernels use.
+std::vector<std::int64_t> shell_points(const MaskData& mask, Isa isa, rt::WithoutGil& gil);
 
 struct ClosestPair {
   std::array<std::int64_t, kMaxAxes> from{};  // on the shell of x
   std::array<std::int64_t, kMaxAxes> to{};    // on the shell of y
 };
 
-// Both point lists non-empty, flattened with `ndim` coordinates per point.
+// Both point lists non-empty, flattened with `ndim` coordinates per point; `y_shape`: the
+// geometry of the mask ys come from.
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
-                         const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil);
+                         const Geometry& y_shape, const Spacing& spacing, std::size_t ndim,
+                         rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast

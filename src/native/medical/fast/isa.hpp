@@ -1,0 +1,27 @@
+// The widest vector instructions that both the processor and the system offer, found when
+// the module is imported (asking the processor costs microseconds under a hypervisor) and
+// kept in the module's state, so that the byte kernels run at the width numpy's own loops
+// use. ORVANE_ISA ("baseline",
+// "avx2" or "avx512") caps the choice, as numpy's NPY_DISABLE_CPU_FEATURES does for numpy:
+// with it the test suite checks every variant on one machine.
+#pragma once
+#include "orvane/rt/runtime.hpp"
+
+namespace orvane::medical::fast {
+
+enum class Isa { Baseline, Avx2, Avx512 };
+
+// Records the choice in the module's state (at import).
+void remember_isa(rt::ModuleBuilder& m);
+
+// The choice recorded at import, for one operation: its kernels are picked once, before
+// its loops.
+Isa isa_of(const rt::Call& call);
+
+// Compiles a kernel's body once per instruction set: the body is inlined into a function
+// of each target, whose vector loops the compiler then builds at that width.
+#define ORVANE_TARGET_AVX2 [[gnu::target("avx2")]]
+#define ORVANE_TARGET_AVX512 \
+  [[gnu::target("avx512f,avx512bw,avx512vl,avx2,prefer-vector-width=512")]]
+
+}  // namespace orvane::medical::fast

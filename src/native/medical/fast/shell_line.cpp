@@ -1,0 +1,90 @@
+#include "shell_line.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "isa.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+// The smallest of the neighbours is zero exactly when one of them is: a test of every
+// byte's truth, whatever non-zero values a boolean buffer holds.
+template <std::size_t K>
+[[gnu::always_inline]] inline void shell_body(std::uint8_t* __restrict to,
+                                              const std::uint8_t* __restrict row,
+                                              const Sides& sides, std::int64_t i0,
+                                              std::int64_t i1) {
+  std::array<const std::uint8_t* __restrict, K> side{};
+  for (std::size_t k = 0; k < K; ++k) side[k] = sides[k];
+  for (std::int64_t i = i0; i < i1; ++i) {
+    std::uint8_t least = std::min(row[i - 1], row[i + 1]);
+    for (std::size_t k = 0; k < K; ++k) least = std::min(least, side[k][i]);
+    to[i] = static_cast<std::uint8_t>((row[i] != 0) & (least == 0));
+  }
+}
+
+template <std::size_t K>
+void shell_baseline(std::uint8_t* to, const std::uint8_t* row, const Sides& sides, std::int64_t i0,
+                    std::int64_t i1) {
+  shell_body<K>(to, row, sides, i0, i1);
+}
+
+template <std::size_t K>
+ORVANE_TARGET_AVX2 void shell_avx2(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
+                                   std::int64_t i0, std::int64_t i1) {
+  shell_body<K>(to, row, sides, i0, i1);
+}
+
+template <std::size_t K>
+ORVANE_TARGET_AVX512 void shell_avx512(std::uint8_t* to, const std::uint8_t* row,
+                                       const Sides& sides, std::int64_t i0, std::int64_t i1) {
+  shell_body<K>(to, row, sides, i0, i1);
+}
+
+// An OR over each line, which the compiler makes vector code (it has no early exit).
+[[gnu::always_inline]] inline void flags_body(const std::uint8_t* __restrict p, std::int64_t n,
+                                              std::int64_t lines, std::uint8_t* __restrict flags) {
+  for (std::int64_t l = 0; l < lines; ++l) {
+    std::uint8_t any = 0;
+    for (std::int64_t i = 0; i < n; ++i) any |= p[l * n + i];
+    flags[l] = any != 0;
+  }
+}
+
+void flags_baseline(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
+                    std::uint8_t* flags) {
+  flags_body(p, n, lines, flags);
+}
+
+ORVANE_TARGET_AVX2 void flags_avx2(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
+                                   std::uint8_t* flags) {
+  flags_body(p, n, lines, flags);
+}
+
+ORVANE_TARGET_AVX512 void flags_avx512(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
+                                       std::uint8_t* flags) {
+  flags_body(p, n, lines, flags);
+}
+
+using Table = std::array<ShellLineKernel, kMaxAxes>;
+
+template <std::size_t... Ks>
+constexpr std::array<Table, 3> tables(std::index_sequence<Ks...>) {
+  return {Table{&shell_baseline<2 * Ks>...}, Table{&shell_avx2<2 * Ks>...},
+          Table{&shell_avx512<2 * Ks>...}};
+}
+
+}  // namespace
+
+ShellLineKernel shell_line_kernel(Isa isa, std::size_t count) {
+  static constexpr auto kTables = tables(std::make_index_sequence<kMaxAxes>{});
+  return kTables[static_cast<std::size_t>(isa)][count / 2];
+}
+
+LineFlagsKernel nonzero_lines_kernel(Isa isa) {
+  static constexpr std::array kKernels{&flags_baseline, &flags_avx2, &flags_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+}  // namespace orvane::medical::fast

@@ -1,0 +1,135 @@
+// The shell of one erosion along one inner line of a byte mask: the kernel that the shell,
+// the minimum distance's shell points and the crossing test's band share, built for each
+// vector instruction set (isa.hpp).
+#pragma once
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "isa.hpp"
+#include "mask.hpp"
+#include "orvane/rt/gil.hpp"
+
+namespace orvane::medical::fast {
+
+// The line's face neighbours along the other axes: sides[2k] and sides[2k + 1] are the
+// lines one index before and after along axis k.
+using Sides = std::array<const std::uint8_t*, 2 * kMaxAxes>;
+
+// to[i] for i in [i0, i1): 1 where row[i] is non-zero and row[i - 1], row[i + 1] or one of
+// the `count` side lines is zero at i, else 0. The elements i0 - 1 and i1 are read.
+using ShellLineKernel = void (*)(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
+                                 std::int64_t i0, std::int64_t i1);
+
+// The kernel for lines with `count` side lines (2 * (ndim - 1)), at the current width.
+ShellLineKernel shell_line_kernel(Isa isa, std::size_t count);
+
+// flags[l] = 1 where the l-th of `lines` contiguous lines of n bytes at p has a non-zero
+// byte, else 0.
+using LineFlagsKernel = void (*)(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
+                                 std::uint8_t* flags);
+
+// That kernel at the current width.
+LineFlagsKernel nonzero_lines_kernel(Isa isa);
+
+// Elements per call of a vector kernel: a check for Ctrl-C between calls.
+inline constexpr std::int64_t kStretch = std::int64_t{1} << 16;
+
+// Elements of one plane (the last two axes; the line for one axis).
+inline std::int64_t plane_size(const Geometry& shape) {
+  return shape.ndim > 1 ? shape.shape[shape.ndim - 2] * shape.last() : shape.last();
+}
+
+// shell_by_planes takes boolean masks whose planes are C-contiguous.
+inline bool shell_by_planes_applies(const MaskData& x) {
+  const Geometry& shape = x.geometry;
+  const std::size_t last = shape.ndim - 1;
+  return x.type.kind == ElementKind::Bool && shape.strides[last] == 1 &&
+         (last == 0 || shape.strides[last - 1] == shape.last());
+}
+
+// x's planes: the lines of x with its last two axes merged into one (shell_by_planes_applies).
+inline Geometry plane_geometry(const Geometry& shape) {
+  Geometry planes = shape;
+  if (shape.ndim > 1) {
+    planes.ndim = shape.ndim - 1;
+    planes.shape[shape.ndim - 2] = plane_size(shape);
+    planes.strides[shape.ndim - 2] = 1;
+  }
+  return planes;
+}
+
+// The side lines of the plane at `from` (whose indices along the other axes are `index`)
+// for its inner lines; true when the plane is on a face of the array, where no element
+// survives.
+inline bool plane_sides(const Geometry& shape, const Index& index, const std::uint8_t* from,
+                        Sides& sides) {
+  const std::size_t axes = shape.ndim;
+  bool border = false;
+  for (std::size_t k = 0; k + 2 < axes; ++k) {
+    if (index[k] == 0 || index[k] + 1 == shape.shape[k]) border = true;
+    sides[2 * k] = from - shape.strides[k];
+    sides[2 * k + 1] = from + shape.strides[k];
+  }
+  if (axes > 1) {
+    sides[2 * (axes - 2)] = from - shape.last();
+    sides[2 * (axes - 2) + 1] = from + shape.last();
+  }
+  return border;
+}
+
+// The shell of the lines [first, last) of a plane of `lines` lines of n elements (for a mask
+// of one axis, `one_axis`: the single line) into `to`, at the plane's own offsets: the inner lines
+// as one stretch, whose vector loop runs across line ends (set again afterwards), so short lines
+// cost no loop set-up each.
+inline void shell_of_lines(ShellLineKernel kernel, std::uint8_t* to, const std::uint8_t* from,
+                           const Sides& sides, bool border, bool one_axis, std::int64_t n,
+                           std::int64_t lines, std::int64_t first, std::int64_t last,
+                           rt::WithoutGil& gil) {
+  std::int64_t begin = first * n;
+  std::int64_t end = last * n;
+  std::int64_t inner_begin = std::max(begin, one_axis ? 1 : n);
+  std::int64_t inner_end = std::min(end, one_axis ? n - 1 : (lines - 1) * n);
+  if (border || inner_begin >= inner_end) inner_begin = inner_end = end;
+  for (std::int64_t i = begin; i < inner_begin; ++i) to[i] = from[i] != 0;
+  for (std::int64_t start = inner_begin; start < inner_end; start += kStretch) {
+    const std::int64_t stop = std::min(inner_end, start + kStretch);
+    kernel(to, from, sides, start, stop);
+    gil.progress(stop - start);
+  }
+  // The ends of the inner lines have no neighbour along the line.
+  for (std::int64_t i = inner_begin; !one_axis && i < inner_end; i += n) {
+    to[i] = from[i] != 0;
+    to[i + n - 1] = from[i + n - 1] != 0;
+  }
+  for (std::int64_t i = inner_end; i < end; ++i) to[i] = from[i] != 0;
+  gil.progress(end - begin - (inner_end - inner_begin));
+}
+
+// The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
+// set and an end of its line or one of its face neighbours is not set (the outside is
+// background). Plane by plane in C order, each element read from x once, with its
+// neighbour planes in cache: target(number) gives where the plane's shell goes (0 or 1 per
+// element), done(index, shell) is called once it is there, `index` holding the plane's
+// indices along the other axes.
+template <class Target, class Done>
+void shell_by_planes(const MaskData& x, Isa isa, Target&& target, Done&& done,
+                     rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const ShellLineKernel kernel = shell_line_kernel(isa, 2 * (shape.ndim - 1));
+  const std::int64_t lines = plane_size(shape) / shape.last();
+  const Geometry planes = plane_geometry(shape);
+  LineWalker<1> walker(planes, {&planes.strides});
+  Sides sides{};
+  std::int64_t number = 0;
+  do {
+    const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
+    std::uint8_t* to = target(number++);
+    const bool border = plane_sides(shape, walker.index(), from, sides);
+    shell_of_lines(kernel, to, from, sides, border, shape.ndim == 1, shape.last(), lines, 0, lines,
+                   gil);
+    done(walker.index(), static_cast<const std::uint8_t*>(to));
+  } while (walker.next());
+}
+
+}  // namespace orvane::medical::fast
