@@ -497,7 +497,8 @@ def vector_width_masks():
                       ((9, 12, 67), [1, 1, 3])]:  # fmt: skip
         coords = np.indices(shape)
         centre = [n / 2 for n in shape]
-        ball = sum((c - m) ** 2 / (n / 2.5) ** 2 for c, m, n in zip(coords, centre, shape)) <= 1
+        axes = zip(coords, centre, shape, strict=True)
+        ball = sum((c - m) ** 2 / (n / 2.5) ** 2 for c, m, n in axes) <= 1
         x = ball & (rng.random(shape) < 0.97)
         x = (x * rng.choice([1, 2, 255], size=shape)).astype(np.uint8).view(bool)
         y = np.roll(ball, shape[-1] // 2 + 3, axis=-1) & ~ball
