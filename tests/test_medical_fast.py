@@ -483,7 +483,8 @@ from orvane.basic import medical
 masks = pickle.loads(sys.stdin.buffer.read())
 out = []
 for x, y, sp in masks:
-    out.append((medical._to_shell(x).tobytes(), float(medical._minimum_dis(x, y, sp))))
+    pair = [point.tolist() for point in medical._points_pair(x, sp)]
+    out.append((medical._to_shell(x).tobytes(), float(medical._minimum_dis(x, y, sp)), pair))
 sys.stdout.buffer.write(pickle.dumps(out))
 """
 
@@ -508,14 +509,15 @@ def vector_width_masks():
 
 @pytest.mark.parametrize("width", ["baseline", "avx2"])
 def test_every_vector_width_gives_the_same_answers(width):
-    """The byte kernels are built for several vector widths and picked at import; the
+    """The kernels are built for several vector widths and picked at import; the
     narrower ones, which this machine may never pick, run in a child capped by ORVANE_ISA."""
     cases = vector_width_masks()
     env = dict(os.environ, ORVANE_ISA=width)
     child = subprocess.run([sys.executable, "-c", VECTOR_CHECK], input=pickle.dumps(cases),
                            capture_output=True, env=env, check=True)  # fmt: skip
-    for (x, y, sp), (shell, distance) in zip(cases, pickle.loads(child.stdout), strict=True):
+    for (x, y, sp), (shell, distance, pair) in zip(cases, pickle.loads(child.stdout), strict=True):
         eroded = ndimage.binary_erosion(x)
         assert shell == (x.astype(int) - eroded.astype(int)).astype(bool).tobytes()
         assert shell == medical._to_shell(x).tobytes()
         assert distance == medical._minimum_dis(x, y, sp)
+        assert pair == [point.tolist() for point in medical._points_pair(x, sp)]

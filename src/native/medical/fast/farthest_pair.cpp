@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <numeric>
 
+#include "pair_scoring.hpp"
+#include "shell_line.hpp"
+
 namespace orvane::medical::fast {
 namespace {
 
@@ -64,8 +67,9 @@ std::int64_t last_set(const char* p, std::int64_t step, std::int64_t n, std::int
 }
 
 // First and last set element of every line along the last axis, in row-major order;
-// `count` is at least 2 when the mask has two elements or more.
-std::vector<Candidate> line_extremes(const MaskData& mask, std::int64_t& count,
+// `count` is at least 2 when the mask has two elements or more. Boolean masks with
+// C-contiguous planes have their empty lines found a plane at a time by a vector kernel.
+std::vector<Candidate> line_extremes(const MaskData& mask, Isa isa, std::int64_t& count,
                                      rt::WithoutGil& gil) {
   std::vector<Candidate> out;
   count = 0;
@@ -73,11 +77,25 @@ std::vector<Candidate> line_extremes(const MaskData& mask, std::int64_t& count,
   const std::size_t last = shape.ndim - 1;
   const std::int64_t n = shape.last();
   const std::int64_t step = shape.strides[last];
+  const bool by_planes = shell_by_planes_applies(mask);
+  const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
+  const std::int64_t lines_per_plane = plane_size(shape) / n;
+  std::vector<std::uint8_t> set(by_planes ? static_cast<std::size_t>(lines_per_plane) : 0);
   visit_element(mask.type, [&]<class E>(E) {
     const std::array<const Index*, 1> strides{&shape.strides};
     LineWalker<1> lines(shape, strides);
     do {
       const char* p = mask.data + lines.offset(0);
+      if (by_planes) {
+        const std::int64_t line = last == 0 ? 0 : lines.index()[last - 1];
+        if (line == 0) {
+          nonzero_lines(reinterpret_cast<const std::uint8_t*>(p), n, lines_per_plane, set.data());
+        }
+        if (set[static_cast<std::size_t>(line)] == 0) {
+          gil.progress(n / 64 + 1);
+          continue;
+        }
+      }
       const std::int64_t first = first_set<E>(p, step, n, gil);
       if (first < n) {
         Candidate here{lines.index()};
@@ -144,7 +162,10 @@ std::vector<Candidate> prune_by_planes(std::vector<Candidate> candidates, std::s
     if (ca.at[u] != cb.at[u]) return ca.at[u] < cb.at[u];
     return ca.at[v] < cb.at[v];
   };
-  std::sort(order.begin(), order.end(), plane_key_less);
+  // Row-major order is already sorted for the plane of the last two axes.
+  if (!std::is_sorted(order.begin(), order.end(), plane_key_less)) {
+    std::sort(order.begin(), order.end(), plane_key_less);
+  }
   auto same_plane = [&](std::size_t a, std::size_t b) {
     for (std::size_t k = 0; k < ndim; ++k) {
       if (k != u && k != v && candidates[a].at[k] != candidates[b].at[k]) return false;
@@ -172,15 +193,17 @@ std::vector<Candidate> prune_by_planes(std::vector<Candidate> candidates, std::s
 
 }  // namespace
 
-std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing,
+std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing, Isa isa,
                                        rt::WithoutGil& gil) {
   const std::size_t ndim = mask.geometry.ndim;
   if (spacing.smallest_magnitude() == 0.0) return std::nullopt;
   std::int64_t count = 0;
-  std::vector<Candidate> candidates = line_extremes(mask, count, gil);
+  std::vector<Candidate> candidates = line_extremes(mask, isa, count, gil);
   if (count < 2) return std::nullopt;
-  for (std::size_t u = 0; u < ndim; ++u) {
-    for (std::size_t v = u + 1; v < ndim; ++v) {
+  // Every order of the planes keeps every extreme point. The plane of the last two axes
+  // comes first: it needs no sorting, and the others then sort fewer candidates.
+  for (std::size_t u = ndim; u-- > 0;) {
+    for (std::size_t v = ndim; v-- > u + 1;) {
       candidates = prune_by_planes(std::move(candidates), ndim, u, v);
       gil.progress(static_cast<std::int64_t>(candidates.size()) * 16);
     }
@@ -199,21 +222,14 @@ std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spac
   if (std::sqrt(diameter_bound) >= kMaxAspect * spacing.smallest_magnitude()) return std::nullopt;
 
   // Candidates are in row-major order, so (i, j) with i < j is also combinations() order.
-  double best = -1.0;
-  std::size_t best_i = 0;
-  std::size_t best_j = 0;
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    gil.progress(static_cast<std::int64_t>(candidates.size() - i));
-    for (std::size_t j = i + 1; j < candidates.size(); ++j) {
-      const double length =
-          scaled_length(candidates[i].at.data(), candidates[j].at.data(), spacing, ndim);
-      if (length > best) {
-        best = length;
-        best_i = i;
-        best_j = j;
-      }
+  const std::size_t kept = candidates.size();
+  std::vector<double> axes(ndim * kept);
+  for (std::size_t i = 0; i < kept; ++i) {
+    for (std::size_t k = 0; k < ndim; ++k) {
+      axes[k * kept + i] = static_cast<double>(candidates[i].at[k]);  // indices below 2**53
     }
   }
+  const auto [best_i, best_j] = farthest_scored(axes, kept, spacing, ndim, isa, gil);
   return PointPair{candidates[best_i].at, candidates[best_j].at};
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "isa.hpp"
 #include "mask.hpp"
 #include "orvane/rt/gil.hpp"
 #include "spacing.hpp"
@@ -19,8 +20,8 @@ struct PointPair {
 // nullopt when the fast path cannot vouch for the plain path's answer (fewer than two
 // points, zero spacing, or a spacing so uneven that rounding could matter): the caller
 // then runs the plain path.
-// Runs without the GIL.
-std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing,
+// Runs without the GIL; `isa`: the vector instructions its kernels use.
+std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing, Isa isa,
                                        rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast

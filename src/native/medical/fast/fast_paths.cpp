@@ -39,9 +39,10 @@ Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
                               call.imported("np.float64").get());
   if (!spacing) return {};
   std::optional<PointPair> pair;
+  const Isa isa = isa_of(call);
   {
     rt::WithoutGil gil;
-    pair = farthest_pair(*mask.mask(), *spacing, gil);
+    pair = farthest_pair(*mask.mask(), *spacing, isa, gil);
   }
   if (!pair) return {};
   // Two rows of one index array, like the rows of argwhere that the plain path returns.
