@@ -480,18 +480,28 @@ VECTOR_CHECK = """
 import pickle, sys
 import numpy as np
 from orvane.basic import medical
-masks = pickle.loads(sys.stdin.buffer.read())
+cases = pickle.loads(sys.stdin.buffer.read())
 out = []
-for x, y, sp in masks:
+for x, y, sp, probes in cases:
     pair = [point.tolist() for point in medical._points_pair(x, sp)]
-    out.append((medical._to_shell(x).tobytes(), float(medical._minimum_dis(x, y, sp)), pair))
+    single = np.zeros(x.shape, bool)
+    crossing = []
+    for t, point in probes:  # one element of y: is it in the band of t rounds?
+        single[point] = True
+        crossing.append(medical._is_cross(x, single, t))
+        single[point] = False
+    out.append((medical._to_shell(x).tobytes(), float(medical._minimum_dis(x, y, sp)), pair,
+                crossing))
 sys.stdout.buffer.write(pickle.dumps(out))
 """
+
+ROUNDS = (1, 2, 5, 9)
 
 
 def vector_width_masks():
     """Masks with lines longer than a vector and of odd lengths, bytes other than 0 and 1,
-    on 1, 2 and 3 axes: balls with holes, and a second mask near each."""
+    on 1, 2 and 3 axes: balls with holes, a second mask near each, and elements near the
+    first to probe its band."""
     rng = np.random.default_rng(11)
     cases = []
     for shape, sp in [((150,), [0.7]), ((61, 203), [0.7, 1.1]), ((23, 37, 131), [2.5, 0.8, 0.8]),
@@ -503,7 +513,10 @@ def vector_width_masks():
         x = ball & (rng.random(shape) < 0.97)
         x = (x * rng.choice([1, 2, 255], size=shape)).astype(np.uint8).view(bool)
         y = np.roll(ball, shape[-1] // 2 + 3, axis=-1) & ~ball
-        cases.append((x, y, sp))
+        near = np.argwhere(ndimage.binary_dilation(x, iterations=max(ROUNDS) + 1) & ~x)
+        chosen = near[rng.choice(len(near), size=60)]
+        probes = [(int(rng.choice(ROUNDS)), tuple(int(i) for i in point)) for point in chosen]
+        cases.append((x, y, sp, probes))
     return cases
 
 
@@ -515,9 +528,14 @@ def test_every_vector_width_gives_the_same_answers(width):
     env = dict(os.environ, ORVANE_ISA=width)
     child = subprocess.run([sys.executable, "-c", VECTOR_CHECK], input=pickle.dumps(cases),
                            capture_output=True, env=env, check=True)  # fmt: skip
-    for (x, y, sp), (shell, distance, pair) in zip(cases, pickle.loads(child.stdout), strict=True):
+    answers = pickle.loads(child.stdout)
+    for (x, y, sp, probes), (shell, distance, pair, crossing) in zip(cases, answers, strict=True):
         eroded = ndimage.binary_erosion(x)
         assert shell == (x.astype(int) - eroded.astype(int)).astype(bool).tobytes()
         assert shell == medical._to_shell(x).tobytes()
         assert distance == medical._minimum_dis(x, y, sp)
         assert pair == [point.tolist() for point in medical._points_pair(x, sp)]
+        # One piece (False) exactly where the element is reached and not in x.
+        reached = [ndimage.binary_dilation(x, iterations=t) for t in ROUNDS]
+        for (t, point), crosses in zip(probes, crossing, strict=True):
+            assert crosses is not (reached[ROUNDS.index(t)][point] and not x[point])

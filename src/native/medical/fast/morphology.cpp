@@ -10,6 +10,8 @@
 #include <limits>
 #include <utility>
 
+#include "band_rounds.hpp"
+#include "bounds.hpp"
 #include "distance_field.hpp"
 #include "fast_paths.hpp"
 #include "gate.hpp"
@@ -312,16 +314,42 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   if (t > std::numeric_limits<std::uint32_t>::max() - 2 && t < widest(first.mask()->geometry)) {
     return {};
   }
-  // The band, like the steps' own np.zeros_like(x), takes one array of x's shape (made by
-  // numpy, whose large allocations are backed by huge pages where the system offers them).
-  const Geometry& shape = first.mask()->geometry;
+  // With a boolean y (never 2) the band lies within t steps of x's set elements: the work
+  // is done on x's bounding box widened by t (a shortest path between two elements of a
+  // box stays in it, so the distances there are the whole array's), and an x with no set
+  // element has no band.
+  const Isa isa = isa_of(call);
+  MaskData near_x = *first.mask();
+  MaskData near_y = *second.mask();
+  if (near_y.type.kind == ElementKind::Bool) {
+    if (t <= 0) return rt::boolean(true);  // no round: the band is where y is 2, nowhere
+    std::optional<Box> box;
+    {
+      rt::WithoutGil gil;
+      box = bounding_box(near_x, isa, gil);
+    }
+    if (!box) return rt::boolean(true);  // no piece
+    const Box region = widened(*box, t, near_x.geometry);
+    near_x = restricted(near_x, region);
+    near_y = restricted(near_y, region);
+  }
+  // The band, like the steps' own np.zeros_like(x), takes one array, of the box's shape at
+  // most x's (made by numpy, whose large allocations are backed by huge pages where the
+  // system offers them).
+  const Geometry& shape = near_x.geometry;
+  const bool by_rounds = near_x.type.kind == ElementKind::Bool &&
+                         near_y.type.kind == ElementKind::Bool && t >= 1 && t <= kMostRounds;
   Ref scratch = new_bool_array(call, shape);
   const WritableMask set(scratch);
   std::int64_t pieces = 0;
   {
     rt::WithoutGil gil;
     auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
-    band(*first.mask(), *second.mask(), t, bytes, gil);
+    if (by_rounds) {
+      band_by_rounds(near_x, near_y, t, bytes, isa, gil);
+    } else {
+      band(near_x, near_y, t, bytes, gil);
+    }
     pieces = count_pieces(bytes, shape, gil);
   }
   return rt::boolean(pieces != 1);

@@ -25,6 +25,38 @@ template <std::size_t K>
 }
 
 template <std::size_t K>
+[[gnu::always_inline]] inline void dilate_body(std::uint8_t* __restrict to,
+                                               const std::uint8_t* __restrict row,
+                                               const Sides& sides, std::int64_t i0,
+                                               std::int64_t i1) {
+  std::array<const std::uint8_t* __restrict, K> side{};
+  for (std::size_t k = 0; k < K; ++k) side[k] = sides[k];
+  for (std::int64_t i = i0; i < i1; ++i) {
+    std::uint8_t most = std::max(std::max(row[i - 1], row[i]), row[i + 1]);
+    for (std::size_t k = 0; k < K; ++k) most = std::max(most, side[k][i]);
+    to[i] = most;
+  }
+}
+
+template <std::size_t K>
+void dilate_baseline(std::uint8_t* to, const std::uint8_t* row, const Sides& sides, std::int64_t i0,
+                     std::int64_t i1) {
+  dilate_body<K>(to, row, sides, i0, i1);
+}
+
+template <std::size_t K>
+ORVANE_TARGET_AVX2 void dilate_avx2(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
+                                    std::int64_t i0, std::int64_t i1) {
+  dilate_body<K>(to, row, sides, i0, i1);
+}
+
+template <std::size_t K>
+ORVANE_TARGET_AVX512 void dilate_avx512(std::uint8_t* to, const std::uint8_t* row,
+                                        const Sides& sides, std::int64_t i0, std::int64_t i1) {
+  dilate_body<K>(to, row, sides, i0, i1);
+}
+
+template <std::size_t K>
 void shell_baseline(std::uint8_t* to, const std::uint8_t* row, const Sides& sides, std::int64_t i0,
                     std::int64_t i1) {
   shell_body<K>(to, row, sides, i0, i1);
@@ -67,6 +99,29 @@ ORVANE_TARGET_AVX512 void flags_avx512(const std::uint8_t* p, std::int64_t n, st
   flags_body(p, n, lines, flags);
 }
 
+// An element-wise OR and an OR over all, in one vector loop (no early exit).
+[[gnu::always_inline]] inline bool or_into_body(std::uint8_t* __restrict acc,
+                                                const std::uint8_t* __restrict p, std::int64_t n) {
+  std::uint8_t any = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    acc[i] |= p[i];
+    any |= p[i];
+  }
+  return any != 0;
+}
+
+bool or_into_baseline(std::uint8_t* acc, const std::uint8_t* p, std::int64_t n) {
+  return or_into_body(acc, p, n);
+}
+
+ORVANE_TARGET_AVX2 bool or_into_avx2(std::uint8_t* acc, const std::uint8_t* p, std::int64_t n) {
+  return or_into_body(acc, p, n);
+}
+
+ORVANE_TARGET_AVX512 bool or_into_avx512(std::uint8_t* acc, const std::uint8_t* p, std::int64_t n) {
+  return or_into_body(acc, p, n);
+}
+
 using Table = std::array<ShellLineKernel, kMaxAxes>;
 
 template <std::size_t... Ks>
@@ -75,11 +130,27 @@ constexpr std::array<Table, 3> tables(std::index_sequence<Ks...>) {
           Table{&shell_avx512<2 * Ks>...}};
 }
 
+template <std::size_t... Ks>
+constexpr std::array<Table, 3> dilate_tables(std::index_sequence<Ks...>) {
+  return {Table{&dilate_baseline<2 * Ks>...}, Table{&dilate_avx2<2 * Ks>...},
+          Table{&dilate_avx512<2 * Ks>...}};
+}
+
 }  // namespace
+
+DilateKernel dilate_kernel(Isa isa, std::size_t count) {
+  static constexpr auto kTables = dilate_tables(std::make_index_sequence<kMaxAxes>{});
+  return kTables[static_cast<std::size_t>(isa)][count / 2];
+}
 
 ShellLineKernel shell_line_kernel(Isa isa, std::size_t count) {
   static constexpr auto kTables = tables(std::make_index_sequence<kMaxAxes>{});
   return kTables[static_cast<std::size_t>(isa)][count / 2];
+}
+
+OrIntoKernel or_into_kernel(Isa isa) {
+  static constexpr std::array kKernels{&or_into_baseline, &or_into_avx2, &or_into_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
 }
 
 LineFlagsKernel nonzero_lines_kernel(Isa isa) {

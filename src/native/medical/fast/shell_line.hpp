@@ -24,6 +24,19 @@ using ShellLineKernel = void (*)(std::uint8_t* to, const std::uint8_t* row, cons
 // The kernel for lines with `count` side lines (2 * (ndim - 1)), at the current width.
 ShellLineKernel shell_line_kernel(Isa isa, std::size_t count);
 
+// One round of dilation of a 0/1 buffer: to[i] for i in [i0, i1) is the largest of row[i],
+// row[i - 1], row[i + 1] and the `count` side lines at i. No fix-up at line ends: the
+// caller pads its lines.
+using DilateKernel = void (*)(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
+                              std::int64_t i0, std::int64_t i1);
+
+DilateKernel dilate_kernel(Isa isa, std::size_t count);
+
+// acc[i] |= p[i] for i in [0, n); returns whether any p[i] is non-zero.
+using OrIntoKernel = bool (*)(std::uint8_t* acc, const std::uint8_t* p, std::int64_t n);
+
+OrIntoKernel or_into_kernel(Isa isa);
+
 // flags[l] = 1 where the l-th of `lines` contiguous lines of n bytes at p has a non-zero
 // byte, else 0.
 using LineFlagsKernel = void (*)(const std::uint8_t* p, std::int64_t n, std::int64_t lines,

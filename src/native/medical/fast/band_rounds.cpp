@@ -1,0 +1,125 @@
+#include "band_rounds.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "distance_field.hpp"
+#include "shell_line.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+// A buffer of x's shape with one element of padding on both sides of every axis, C-ordered.
+struct Padded {
+  explicit Padded(const Geometry& shape) : ndim(shape.ndim) {
+    for (std::size_t k = ndim; k-- > 0;) {
+      extent[k] = shape.shape[k] + 2;
+      stride[k] = size;
+      size *= extent[k];
+    }
+  }
+  // The offset of the element with x's indices `index` (the padding shifts each by one).
+  std::int64_t at(const Index& index) const {
+    std::int64_t offset = 0;
+    for (std::size_t k = 0; k < ndim; ++k) offset += (index[k] + 1) * stride[k];
+    return offset;
+  }
+
+  std::size_t ndim;
+  Index extent{};
+  Index stride{};
+  std::int64_t size = 1;
+};
+
+// Sets the padding of `buffer` to 0: the lines whose indices along the other axes are not
+// all inner, and both ends of the others.
+void clear_padding(std::uint8_t* buffer, const Padded& padded) {
+  const std::int64_t n = padded.extent[padded.ndim - 1];
+  Geometry lines;
+  lines.ndim = padded.ndim;
+  lines.shape = padded.extent;
+  lines.strides = padded.stride;
+  LineWalker<1> walker(lines, {&lines.strides});
+  do {
+    std::uint8_t* line = buffer + walker.offset(0);
+    bool inner = true;
+    for (std::size_t k = 0; k + 1 < padded.ndim; ++k) {
+      const std::int64_t i = walker.index()[k];
+      inner = inner && i > 0 && i + 1 < padded.extent[k];
+    }
+    if (inner) {
+      line[0] = 0;
+      line[n - 1] = 0;
+    } else {
+      std::fill_n(line, n, 0);
+    }
+  } while (walker.next());
+}
+
+}  // namespace
+
+void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+                    Isa isa, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::size_t ndim = shape.ndim;
+  const std::int64_t n = shape.last();
+  const Padded padded(shape);
+  std::vector<std::uint8_t> front(static_cast<std::size_t>(padded.size), 0);
+  std::vector<std::uint8_t> back(static_cast<std::size_t>(padded.size), 0);
+  const std::int64_t x_step = x.geometry.strides[ndim - 1];
+  const std::int64_t y_step = y.geometry.strides[ndim - 1];
+
+  // x's flags into the inside of `front`.
+  LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
+  do {
+    std::uint8_t* to = front.data() + padded.at(lines.index());
+    load_flags(x.type, x.data + lines.offset(0), x_step, n, to);
+    gil.progress(n);
+  } while (lines.next());
+
+  // Each round: every inner element takes the largest of itself and its face neighbours,
+  // in one stretch from the first inner element to the last (the padding in between is
+  // overwritten, then cleared again, so nothing passes from one line to the next).
+  const DilateKernel dilate = dilate_kernel(isa, 2 * (ndim - 1));
+  Index first{};
+  Index last{};
+  for (std::size_t k = 0; k < ndim; ++k) last[k] = shape.shape[k] - 1;
+  const std::int64_t begin = padded.at(first);
+  const std::int64_t end = padded.at(last) + 1;
+  Sides sides{};
+  for (std::int64_t round = 0; round < t; ++round) {
+    const std::uint8_t* from = front.data();
+    for (std::size_t k = 0; k + 1 < ndim; ++k) {
+      sides[2 * k] = from - padded.stride[k];
+      sides[2 * k + 1] = from + padded.stride[k];
+    }
+    for (std::int64_t start = begin; start < end; start += kStretch) {
+      const std::int64_t stop = std::min(end, start + kStretch);
+      dilate(back.data(), from, sides, start, stop);
+      gil.progress(stop - start);
+    }
+    clear_padding(back.data(), padded);
+    std::swap(front, back);
+  }
+
+  // The band: reached, not in x, in y.
+  std::uint8_t x_flags[kRowChunk];
+  std::uint8_t y_flags[kRowChunk];
+  std::uint8_t* to = set;
+  LineWalker<2> again(shape, {&x.geometry.strides, &y.geometry.strides});
+  do {
+    const std::uint8_t* reached = front.data() + padded.at(again.index());
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      const std::int64_t count = std::min(kRowChunk, n - start);
+      load_flags(x.type, x.data + again.offset(0) + start * x_step, x_step, count, x_flags);
+      load_flags(y.type, y.data + again.offset(1) + start * y_step, y_step, count, y_flags);
+      for (std::int64_t i = 0; i < count; ++i) {
+        to[i] = reached[start + i] & (x_flags[i] ^ 1) & y_flags[i];
+      }
+      to += count;
+      gil.progress(count);
+    }
+  } while (again.next());
+}
+
+}  // namespace orvane::medical::fast

@@ -1,0 +1,20 @@
+// The crossing test's band for boolean masks and a few rounds: t dilations of x by the
+// face neighbours done one round at a time, each a single vector pass over a padded copy of
+// x, where a distance field would make several passes over short lines.
+#pragma once
+#include "isa.hpp"
+#include "mask.hpp"
+#include "orvane/rt/gil.hpp"
+
+namespace orvane::medical::fast {
+
+// Rounds up to which band_by_rounds is taken.
+inline constexpr std::int64_t kMostRounds = 8;
+
+// For boolean x and y of one shape and 1 <= t <= kMostRounds: 1 where an element is
+// reached by t dilations of x, not in x, and in y, else 0, into `set` (C-ordered). The
+// outside of the array holds no element of x.
+void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+                    Isa isa, rt::WithoutGil& gil);
+
+}  // namespace orvane::medical::fast

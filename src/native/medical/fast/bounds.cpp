@@ -1,0 +1,130 @@
+#include "bounds.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "distance_field.hpp"
+#include "shell_line.hpp"
+
+namespace orvane::medical::fast {
+namespace {
+
+// Widens `box` (empty while low > high) to hold the set elements [first, last] of the line
+// with indices `index`.
+void include(Box& box, const Index& index, std::size_t ndim, std::int64_t first,
+             std::int64_t last) {
+  for (std::size_t k = 0; k + 1 < ndim; ++k) {
+    box.low[k] = std::min(box.low[k], index[k]);
+    box.high[k] = std::max(box.high[k], index[k]);
+  }
+  box.low[ndim - 1] = std::min(box.low[ndim - 1], first);
+  box.high[ndim - 1] = std::max(box.high[ndim - 1], last);
+}
+
+// Boolean masks with C-contiguous planes: the planes with a set element are ORed together
+// by vector kernels, and the lines and columns of the box are those of the result.
+void box_by_planes(const MaskData& x, Isa isa, Box& box, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::size_t ndim = shape.ndim;
+  const std::int64_t n = shape.last();
+  const std::int64_t plane = plane_size(shape);
+  const OrIntoKernel or_into = or_into_kernel(isa);
+  const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
+  std::vector<std::uint8_t> all(static_cast<std::size_t>(plane), 0);
+  const Geometry planes = plane_geometry(shape);
+  LineWalker<1> walker(planes, {&planes.strides});
+  bool any = false;
+  do {
+    const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
+    std::uint8_t set = 0;  // tested first: most planes of a large volume are often empty
+    nonzero_lines(from, plane, 1, &set);
+    if (set != 0 && or_into(all.data(), from, plane)) {
+      any = true;
+      for (std::size_t k = 0; k + 2 < ndim; ++k) {
+        box.low[k] = std::min(box.low[k], walker.index()[k]);
+        box.high[k] = std::max(box.high[k], walker.index()[k]);
+      }
+    }
+    gil.progress(plane);
+  } while (walker.next());
+  if (!any) return;
+  // The lines of the ORed plane, then its columns.
+  std::vector<std::uint8_t> columns(static_cast<std::size_t>(n), 0);
+  for (std::int64_t line = 0; line < plane / n; ++line) {
+    if (!or_into(columns.data(), all.data() + line * n, n)) continue;
+    if (ndim > 1) {
+      box.low[ndim - 2] = std::min(box.low[ndim - 2], line);
+      box.high[ndim - 2] = std::max(box.high[ndim - 2], line);
+    }
+  }
+  std::int64_t first = 0;
+  while (columns[static_cast<std::size_t>(first)] == 0) ++first;
+  std::int64_t last = n - 1;
+  while (columns[static_cast<std::size_t>(last)] == 0) --last;
+  box.low[ndim - 1] = first;
+  box.high[ndim - 1] = last;
+}
+
+void box_by_lines(const MaskData& x, Box& box, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t n = shape.last();
+  const std::int64_t step = shape.strides[shape.ndim - 1];
+  LineWalker<1> walker(shape, {&shape.strides});
+  std::uint8_t flags[kRowChunk];
+  do {
+    std::int64_t first = -1;
+    std::int64_t last = -1;
+    for (std::int64_t start = 0; start < n; start += kRowChunk) {
+      const std::int64_t count = std::min(kRowChunk, n - start);
+      load_flags(x.type, x.data + walker.offset(0) + start * step, step, count, flags);
+      for (std::int64_t i = 0; i < count; ++i) {
+        if (flags[i] == 0) continue;
+        if (first < 0) first = start + i;
+        last = start + i;
+      }
+      gil.progress(count);
+    }
+    if (first >= 0) include(box, walker.index(), shape.ndim, first, last);
+  } while (walker.next());
+}
+
+}  // namespace
+
+std::optional<Box> bounding_box(const MaskData& x, Isa isa, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  Box box;
+  for (std::size_t k = 0; k < shape.ndim; ++k) {
+    box.low[k] = shape.shape[k];
+    box.high[k] = -1;
+  }
+  if (shape.size == 0) return std::nullopt;
+  if (shell_by_planes_applies(x)) {
+    box_by_planes(x, isa, box, gil);
+  } else {
+    box_by_lines(x, box, gil);
+  }
+  if (box.high[0] < 0) return std::nullopt;
+  return box;
+}
+
+Box widened(const Box& box, std::int64_t margin, const Geometry& shape) {
+  Box wide = box;
+  for (std::size_t k = 0; k < shape.ndim; ++k) {
+    wide.low[k] = box.low[k] - std::min(margin, box.low[k]);
+    wide.high[k] = box.high[k] + std::min(margin, shape.shape[k] - 1 - box.high[k]);
+  }
+  return wide;
+}
+
+MaskData restricted(const MaskData& x, const Box& box) {
+  MaskData view = x;
+  view.geometry.size = 1;
+  for (std::size_t k = 0; k < x.geometry.ndim; ++k) {
+    view.data += box.low[k] * x.geometry.strides[k];
+    view.geometry.shape[k] = box.high[k] - box.low[k] + 1;
+    view.geometry.size *= view.geometry.shape[k];
+  }
+  return view;
+}
+
+}  // namespace orvane::medical::fast
