@@ -171,8 +171,8 @@ void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, Isa isa, rt::Wi
   if (t == 1 && shell_by_planes_applies(x)) {
     const std::int64_t plane = plane_size(shape);
     return shell_by_planes(
-        x, isa, [&](std::int64_t number) { return out + number * plane; },
-        [](const Index&, const std::uint8_t*) {}, gil);
+        x, isa, EmptyLines::Zeroed, [&](std::int64_t number) { return out + number * plane; },
+        [](const Index&, const std::uint8_t*, std::int64_t, std::int64_t) {}, gil);
   }
   // Distances up to t + 1 fit in the result's own bytes while t < 254.
   if (t < 254) return shell_by_distances<std::uint8_t>(x, t, out, out, gil);

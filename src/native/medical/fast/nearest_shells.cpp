@@ -234,55 +234,34 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
   } while (lines.next());
 }
 
-// The same for boolean masks with C-contiguous planes (shell_by_planes_applies): the shell
-// of each stretch of non-zero lines is made in a plane buffer by the vector kernel, then
-// its set elements are listed; the shell has no element on a line that is all zero.
+// The same for boolean masks with C-contiguous planes (shell_by_planes_applies): each
+// plane's shell is made in a buffer by the vector kernel, skipping the empty lines, and its
+// set elements are listed.
 void collect_shell_by_planes(const MaskData& mask, Isa isa, std::vector<std::int64_t>& out,
                              rt::WithoutGil& gil) {
   const Geometry& shape = mask.geometry;
   const std::size_t ndim = shape.ndim;
   const std::int64_t n = shape.last();
-  const std::int64_t plane = plane_size(shape);
-  const std::int64_t lines = plane / n;
-  const ShellLineKernel kernel = shell_line_kernel(isa, 2 * (ndim - 1));
-  const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(plane) + 8);
-  std::vector<std::uint8_t> set(static_cast<std::size_t>(lines));
-  const Geometry planes = plane_geometry(shape);
-  LineWalker<1> walker(planes, {&planes.strides});
-  Sides sides{};
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(plane_size(shape)) + 8);
   Index point{};
-  do {
-    const Index& index = walker.index();
-    const auto* from = reinterpret_cast<const std::uint8_t*>(mask.data + walker.offset(0));
-    const bool border = plane_sides(shape, index, from, sides);
+  auto list = [&](const Index& index, const std::uint8_t* shell, std::int64_t first,
+                  std::int64_t last) {
     std::copy_n(index.begin(), ndim, point.begin());
-    nonzero_lines(from, n, lines, set.data());
-    for (std::int64_t first = 0; first < lines;) {
-      if (set[static_cast<std::size_t>(first)] == 0) {
-        ++first;
-        continue;
+    // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
+    const std::int64_t end = last * n;
+    for (std::int64_t j = first * n; j < end; j += 8) {
+      std::uint64_t word = load<std::uint64_t>(reinterpret_cast<const char*>(shell + j));
+      if (j + 8 > end) word &= ~std::uint64_t{0} >> (8 * (j + 8 - end));
+      for (; word != 0; word &= word - 1) {
+        const std::int64_t at = j + std::countr_zero(word) / 8;
+        if (ndim > 1) point[ndim - 2] = at / n;
+        point[ndim - 1] = at % n;
+        out.insert(out.end(), point.begin(), point.begin() + static_cast<std::ptrdiff_t>(ndim));
       }
-      std::int64_t last = first + 1;
-      while (last < lines && set[static_cast<std::size_t>(last)] != 0) ++last;
-      shell_of_lines(kernel, buffer.data(), from, sides, border, ndim == 1, n, lines, first, last,
-                     gil);
-      // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
-      const std::int64_t end = last * n;
-      for (std::int64_t j = first * n; j < end; j += 8) {
-        std::uint64_t word = load<std::uint64_t>(reinterpret_cast<const char*>(&buffer[j]));
-        if (j + 8 > end) word &= ~std::uint64_t{0} >> (8 * (j + 8 - end));
-        for (; word != 0; word &= word - 1) {
-          const std::int64_t at = j + std::countr_zero(word) / 8;
-          if (ndim > 1) point[ndim - 2] = at / n;
-          point[ndim - 1] = at % n;
-          out.insert(out.end(), point.begin(), point.begin() + static_cast<std::ptrdiff_t>(ndim));
-        }
-      }
-      first = last;
     }
-    gil.progress(plane);
-  } while (walker.next());
+  };
+  shell_by_planes(
+      mask, isa, EmptyLines::Skipped, [&](std::int64_t) { return buffer.data(); }, list, gil);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "isa.hpp"
 #include "mask.hpp"
@@ -119,18 +120,27 @@ inline void shell_of_lines(ShellLineKernel kernel, std::uint8_t* to, const std::
   gil.progress(end - begin - (inner_end - inner_begin));
 }
 
+// What shell_by_planes does with the lines of a plane that hold no set element (and so
+// no element of the shell).
+enum class EmptyLines { Zeroed, Skipped };
+
 // The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
 // set and an end of its line or one of its face neighbours is not set (the outside is
-// background). Plane by plane in C order, each element read from x once, with its
-// neighbour planes in cache: target(number) gives where the plane's shell goes (0 or 1 per
-// element), done(index, shell) is called once it is there, `index` holding the plane's
-// indices along the other axes.
+// background). Plane by plane in C order, each element read from x once with its neighbour
+// planes in cache: target(number) gives where the plane's shell goes (0 or 1 per element,
+// at the plane's offsets), and done(index, shell, first, last) is called for each run of
+// lines [first, last) with a set element once their shell is there, `index` holding the
+// plane's indices along the other axes. The empty lines, found a plane at a time by a
+// vector kernel, are zeroed or skipped.
 template <class Target, class Done>
-void shell_by_planes(const MaskData& x, Isa isa, Target&& target, Done&& done,
+void shell_by_planes(const MaskData& x, Isa isa, EmptyLines empty, Target&& target, Done&& done,
                      rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
+  const std::int64_t n = shape.last();
   const ShellLineKernel kernel = shell_line_kernel(isa, 2 * (shape.ndim - 1));
-  const std::int64_t lines = plane_size(shape) / shape.last();
+  const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
+  const std::int64_t lines = plane_size(shape) / n;
+  std::vector<std::uint8_t> set(static_cast<std::size_t>(lines));
   const Geometry planes = plane_geometry(shape);
   LineWalker<1> walker(planes, {&planes.strides});
   Sides sides{};
@@ -139,9 +149,21 @@ void shell_by_planes(const MaskData& x, Isa isa, Target&& target, Done&& done,
     const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
     std::uint8_t* to = target(number++);
     const bool border = plane_sides(shape, walker.index(), from, sides);
-    shell_of_lines(kernel, to, from, sides, border, shape.ndim == 1, shape.last(), lines, 0, lines,
-                   gil);
-    done(walker.index(), static_cast<const std::uint8_t*>(to));
+    nonzero_lines(from, n, lines, set.data());
+    for (std::int64_t first = 0; first < lines;) {
+      std::int64_t last = first + 1;
+      const std::uint8_t kind = set[static_cast<std::size_t>(first)];
+      while (last < lines && set[static_cast<std::size_t>(last)] == kind) ++last;
+      if (kind != 0) {
+        shell_of_lines(kernel, to, from, sides, border, shape.ndim == 1, n, lines, first, last,
+                       gil);
+        done(walker.index(), static_cast<const std::uint8_t*>(to), first, last);
+      } else if (empty == EmptyLines::Zeroed) {
+        std::fill(to + first * n, to + last * n, std::uint8_t{0});
+      }
+      first = last;
+    }
+    gil.progress(lines * n / 8);  // the empty lines cost little each
   } while (walker.next());
 }
 
