@@ -104,6 +104,24 @@ std::optional<ClosestPair> closest_pair_by_lines(const std::vector<std::int64_t>
     if (window > kMaxLines) return std::nullopt;
   }
 
+  // y's bounding box widened by the reach: x points outside it have no pair to look at.
+  Index low{};
+  Index high{};
+  for (std::size_t k = 0; k < ndim; ++k) {
+    low[k] = std::numeric_limits<std::int64_t>::max();
+    high[k] = std::numeric_limits<std::int64_t>::min();
+  }
+  for (std::size_t j = 0; j < ys.size(); ++j) {
+    low[j % ndim] = std::min(low[j % ndim], ys[j]);
+    high[j % ndim] = std::max(high[j % ndim], ys[j]);
+  }
+  auto outside = [&](const std::int64_t* p) {
+    for (std::size_t k = 0; k < ndim; ++k) {
+      if (p[k] < low[k] - reach[k] || p[k] > high[k] + reach[k]) return true;
+    }
+    return false;
+  };
+
   // In order: a later x point wins only with a shorter length, a later y point likewise.
   double best = kInfinity;
   std::size_t best_from = 0;
@@ -111,6 +129,7 @@ std::optional<ClosestPair> closest_pair_by_lines(const std::vector<std::int64_t>
   for (std::size_t i = 0; i < count && best != 0.0; ++i) {
     gil.progress(window);
     const std::int64_t* p = &xs[i * ndim];
+    if (outside(p)) continue;
     lines.near(p, reach, [&](std::size_t j) {
       const double length = length_to(p, j);
       if (length < best) {

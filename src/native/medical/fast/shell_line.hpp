@@ -144,17 +144,31 @@ void shell_by_planes(const MaskData& x, Isa isa, EmptyLines empty, Target&& targ
   const Geometry planes = plane_geometry(shape);
   LineWalker<1> walker(planes, {&planes.strides});
   Sides sides{};
+  const std::int64_t plane = lines * n;
   std::int64_t number = 0;
   do {
     const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
     std::uint8_t* to = target(number++);
     const bool border = plane_sides(shape, walker.index(), from, sides);
-    nonzero_lines(from, n, lines, set.data());
+    // An empty plane is one run (tested as a whole first: one long vector loop).
+    std::uint8_t any = 0;
+    nonzero_lines(from, lines * n, 1, &any);
+    if (any != 0) {
+      nonzero_lines(from, n, lines, set.data());
+    } else {
+      std::fill(set.begin(), set.end(), std::uint8_t{0});
+    }
     for (std::int64_t first = 0; first < lines;) {
       std::int64_t last = first + 1;
       const std::uint8_t kind = set[static_cast<std::size_t>(first)];
       while (last < lines && set[static_cast<std::size_t>(last)] == kind) ++last;
       if (kind != 0) {
+        // The next plane is fetched meanwhile: the work on this one would leave the
+        // memory idle.
+        const auto ahead = reinterpret_cast<std::uintptr_t>(from) + (plane + first * n);
+        for (std::int64_t i = 0; i < (last - first) * n; i += 64) {
+          __builtin_prefetch(reinterpret_cast<const void*>(ahead + i));
+        }
         shell_of_lines(kernel, to, from, sides, border, shape.ndim == 1, n, lines, first, last,
                        gil);
         done(walker.index(), static_cast<const std::uint8_t*>(to), first, last);
