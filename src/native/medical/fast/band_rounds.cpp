@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "distance_field.hpp"
 #include "shell_line.hpp"
 
 namespace orvane::medical::fast {
@@ -58,6 +57,12 @@ void clear_padding(std::uint8_t* buffer, const Padded& padded) {
 
 }  // namespace
 
+bool rounds_fit(const Geometry& box, std::int64_t whole) {
+  double padded = 1;
+  for (std::size_t k = 0; k < box.ndim; ++k) padded *= static_cast<double>(box.shape[k] + 2);
+  return 2 * padded <= std::max(static_cast<double>(whole) / 4, double{1 << 20});
+}
+
 void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
                     Isa isa, rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
@@ -69,17 +74,22 @@ void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::u
   const std::int64_t x_step = x.geometry.strides[ndim - 1];
   const std::int64_t y_step = y.geometry.strides[ndim - 1];
 
-  // x's flags into the inside of `front`.
+  // x's flags into the inside of `front` (booleans: a byte is set when it is not 0).
   LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
   do {
     std::uint8_t* to = front.data() + padded.at(lines.index());
-    load_flags(x.type, x.data + lines.offset(0), x_step, n, to);
+    const char* from = x.data + lines.offset(0);
+    if (x_step == 1) {  // a loop the compiler vectorises
+      for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] != 0;
+    } else {
+      for (std::int64_t i = 0; i < n; ++i) to[i] = from[i * x_step] != 0;
+    }
     gil.progress(n);
   } while (lines.next());
 
   // Each round: every inner element takes the largest of itself and its face neighbours,
   // in one stretch from the first inner element to the last (the padding in between is
-  // overwritten, then cleared again, so nothing passes from one line to the next).
+  // overwritten, then set to 0 again, so nothing passes from one line to the next).
   const DilateKernel dilate = dilate_kernel(isa, 2 * (ndim - 1));
   Index first{};
   Index last{};
@@ -103,22 +113,21 @@ void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::u
   }
 
   // The band: reached, not in x, in y.
-  std::uint8_t x_flags[kRowChunk];
-  std::uint8_t y_flags[kRowChunk];
   std::uint8_t* to = set;
   LineWalker<2> again(shape, {&x.geometry.strides, &y.geometry.strides});
   do {
     const std::uint8_t* reached = front.data() + padded.at(again.index());
-    for (std::int64_t start = 0; start < n; start += kRowChunk) {
-      const std::int64_t count = std::min(kRowChunk, n - start);
-      load_flags(x.type, x.data + again.offset(0) + start * x_step, x_step, count, x_flags);
-      load_flags(y.type, y.data + again.offset(1) + start * y_step, y_step, count, y_flags);
-      for (std::int64_t i = 0; i < count; ++i) {
-        to[i] = reached[start + i] & (x_flags[i] ^ 1) & y_flags[i];
+    const char* in_x = x.data + again.offset(0);
+    const char* in_y = y.data + again.offset(1);
+    if (x_step == 1 && y_step == 1) {
+      for (std::int64_t i = 0; i < n; ++i) to[i] = reached[i] & (in_x[i] == 0) & (in_y[i] != 0);
+    } else {
+      for (std::int64_t i = 0; i < n; ++i) {
+        to[i] = reached[i] & (in_x[i * x_step] == 0) & (in_y[i * y_step] != 0);
       }
-      to += count;
-      gil.progress(count);
     }
+    to += n;
+    gil.progress(n);
   } while (again.next());
 }
 

@@ -11,6 +11,11 @@ namespace orvane::medical::fast {
 // Rounds up to which band_by_rounds is taken.
 inline constexpr std::int64_t kMostRounds = 8;
 
+// Whether band_by_rounds may take its two padded copies of a box of `box` for a mask of
+// `whole` elements: together at most a quarter of the mask (or 1 MiB), so that the
+// crossing test still adds about one array of the mask's size at most.
+bool rounds_fit(const Geometry& box, std::int64_t whole);
+
 // For boolean x and y of one shape and 1 <= t <= kMostRounds: 1 where an element is
 // reached by t dilations of x, not in x, and in y, else 0, into `set` (C-ordered). The
 // outside of the array holds no element of x.

@@ -70,7 +70,7 @@ Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp)
     const std::vector<std::int64_t> xs = shell_points(*first.mask(), isa, gil);
     const std::vector<std::int64_t> ys = shell_points(*second.mask(), isa, gil);
     if (xs.empty() || ys.empty()) return {};  // the plain path raises numpy's error
-    pair = closest_pair(xs, ys, second.mask()->geometry, *spacing, ndim, gil);
+    pair = closest_pair(xs, ys, *spacing, ndim, gil);
   }
 
   // The final value is numpy's own norm of the chosen row, exactly as the plain path has it.

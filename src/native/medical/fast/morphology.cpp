@@ -338,7 +338,8 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   // system offers them).
   const Geometry& shape = near_x.geometry;
   const bool by_rounds = near_x.type.kind == ElementKind::Bool &&
-                         near_y.type.kind == ElementKind::Bool && t >= 1 && t <= kMostRounds;
+                         near_y.type.kind == ElementKind::Bool && t >= 1 && t <= kMostRounds &&
+                         rounds_fit(shape, first.mask()->geometry.size);
   Ref scratch = new_bool_array(call, shape);
   const WritableMask set(scratch);
   std::int64_t pieces = 0;

@@ -13,28 +13,53 @@ constexpr double kLargestReach = 1e12;   // index steps: beyond, the window is n
 constexpr std::size_t kSamples = 256;    // x points that give the first bound
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// y's points grouped by line: those of line l are [begin_[l], begin_[l + 1]), in order.
+// y's points grouped by line within their bounding box: those of line l are
+// [begin_[l], begin_[l + 1]), in order.
 class PointLines {
  public:
-  PointLines(const std::vector<std::int64_t>& ys, const Geometry& shape, std::size_t ndim)
-      : ys_(ys), shape_(shape), ndim_(ndim) {
-    const std::int64_t lines = shape.size / shape.last();
-    begin_.assign(static_cast<std::size_t>(lines) + 1, 0);
-    for (std::size_t j = 0; j < ys.size() / ndim; ++j) ++begin_[line_of(&ys[j * ndim]) + 1];
+  PointLines(const std::vector<std::int64_t>& ys, std::size_t ndim) : ys_(ys), ndim_(ndim) {
+    for (std::size_t k = 0; k < ndim; ++k) {
+      low_[k] = std::numeric_limits<std::int64_t>::max();
+      high_[k] = std::numeric_limits<std::int64_t>::min();
+    }
+    for (std::size_t j = 0; j < ys.size(); ++j) {
+      low_[j % ndim] = std::min(low_[j % ndim], ys[j]);
+      high_[j % ndim] = std::max(high_[j % ndim], ys[j]);
+    }
+    lines_ = 1;
+    for (std::size_t k = 0; k + 1 < ndim; ++k) {
+      lines_ *= static_cast<double>(high_[k] - low_[k] + 1);
+    }
+  }
+
+  // Lines of the box: the table is made only when there are not many more of them than
+  // points (else the caller takes the k-d tree).
+  double lines() const noexcept { return lines_; }
+  void make_table() {
+    begin_.assign(static_cast<std::size_t>(lines_) + 1, 0);
+    for (std::size_t j = 0; j < ys_.size() / ndim_; ++j) ++begin_[line_of(&ys_[j * ndim_]) + 1];
     for (std::size_t l = 1; l < begin_.size(); ++l) begin_[l] += begin_[l - 1];
+  }
+
+  // Whether p is farther than `reach` steps from the box along some axis.
+  bool outside(const std::int64_t* p, const Index& reach) const noexcept {
+    for (std::size_t k = 0; k < ndim_; ++k) {
+      if (p[k] < low_[k] - reach[k] || p[k] > high_[k] + reach[k]) return true;
+    }
+    return false;
   }
 
   // Calls visit(j) for the points of y within `reach` steps of p along every axis, in y's
   // order (lines in row-major order, each in order along the last axis).
   template <class Visit>
   void near(const std::int64_t* p, const Index& reach, Visit&& visit) const {
+    if (outside(p, reach)) return;
     const std::size_t outer = ndim_ - 1;
     Index low{};
     Index high{};
     for (std::size_t k = 0; k < outer; ++k) {
-      low[k] = std::max<std::int64_t>(0, p[k] - reach[k]);
-      high[k] = std::min<std::int64_t>(shape_.shape[k] - 1, p[k] + reach[k]);
-      if (low[k] > high[k]) return;
+      low[k] = std::max(low_[k], p[k] - reach[k]);
+      high[k] = std::min(high_[k], p[k] + reach[k]);
     }
     const std::int64_t last = p[outer];
     Index at = low;
@@ -58,13 +83,17 @@ class PointLines {
  private:
   std::size_t line_of(const std::int64_t* p) const {
     std::int64_t line = 0;
-    for (std::size_t k = 0; k + 1 < ndim_; ++k) line = line * shape_.shape[k] + p[k];
+    for (std::size_t k = 0; k + 1 < ndim_; ++k) {
+      line = line * (high_[k] - low_[k] + 1) + (p[k] - low_[k]);
+    }
     return static_cast<std::size_t>(line);
   }
 
   const std::vector<std::int64_t>& ys_;
-  const Geometry& shape_;
   std::size_t ndim_;
+  Index low_{};
+  Index high_{};
+  double lines_ = 1;
   std::vector<std::size_t> begin_;
 };
 
@@ -72,9 +101,12 @@ class PointLines {
 
 std::optional<ClosestPair> closest_pair_by_lines(const std::vector<std::int64_t>& xs,
                                                  const std::vector<std::int64_t>& ys,
-                                                 const Geometry& y_shape, const Spacing& spacing,
-                                                 std::size_t ndim, rt::WithoutGil& gil) {
-  const PointLines lines(ys, y_shape, ndim);
+                                                 const Spacing& spacing, std::size_t ndim,
+                                                 rt::WithoutGil& gil) {
+  PointLines lines(ys, ndim);
+  // The table costs a word per line of y's box: not many more than there are points.
+  if (lines.lines() > 16.0 * static_cast<double>(ys.size()) + 4096.0) return std::nullopt;
+  lines.make_table();
   const std::size_t count = xs.size() / ndim;
   auto length_to = [&](const std::int64_t* p, std::size_t j) {
     return scaled_length(&ys[j * ndim], p, spacing, ndim);
@@ -104,24 +136,6 @@ std::optional<ClosestPair> closest_pair_by_lines(const std::vector<std::int64_t>
     if (window > kMaxLines) return std::nullopt;
   }
 
-  // y's bounding box widened by the reach: x points outside it have no pair to look at.
-  Index low{};
-  Index high{};
-  for (std::size_t k = 0; k < ndim; ++k) {
-    low[k] = std::numeric_limits<std::int64_t>::max();
-    high[k] = std::numeric_limits<std::int64_t>::min();
-  }
-  for (std::size_t j = 0; j < ys.size(); ++j) {
-    low[j % ndim] = std::min(low[j % ndim], ys[j]);
-    high[j % ndim] = std::max(high[j % ndim], ys[j]);
-  }
-  auto outside = [&](const std::int64_t* p) {
-    for (std::size_t k = 0; k < ndim; ++k) {
-      if (p[k] < low[k] - reach[k] || p[k] > high[k] + reach[k]) return true;
-    }
-    return false;
-  };
-
   // In order: a later x point wins only with a shorter length, a later y point likewise.
   double best = kInfinity;
   std::size_t best_from = 0;
@@ -129,7 +143,6 @@ std::optional<ClosestPair> closest_pair_by_lines(const std::vector<std::int64_t>
   for (std::size_t i = 0; i < count && best != 0.0; ++i) {
     gil.progress(window);
     const std::int64_t* p = &xs[i * ndim];
-    if (outside(p)) continue;
     lines.near(p, reach, [&](std::size_t j) {
       const double length = length_to(p, j);
       if (length < best) {

@@ -304,8 +304,7 @@ std::optional<std::size_t> first_shared(const std::vector<std::int64_t>& xs,
 }  // namespace
 
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
-                         const Geometry& y_shape, const Spacing& spacing, std::size_t ndim,
-                         rt::WithoutGil& gil) {
+                         const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil) {
   // With no spacing 0, a length is 0 exactly where the shells share an element (spacings
   // are 0 or at least 2**-400, so no square underflows): the first row of length 0 is the
   // first shared element of x's shell, and the minimum is found without a tree.
@@ -320,7 +319,7 @@ ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<
       return pair;
     }
   }
-  if (auto pair = closest_pair_by_lines(xs, ys, y_shape, spacing, ndim, gil)) return *pair;
+  if (auto pair = closest_pair_by_lines(xs, ys, spacing, ndim, gil)) return *pair;
   const KdTree tree(ys, spacing, ndim, gil);
   const std::size_t count = xs.size() / ndim;
   constexpr double kInfinity = std::numeric_limits<double>::infinity();

@@ -24,10 +24,8 @@ struct ClosestPair {
   std::array<std::int64_t, kMaxAxes> to{};    // on the shell of y
 };
 
-// Both point lists non-empty, flattened with `ndim` coordinates per point; `y_shape`: the
-// geometry of the mask ys come from.
+// Both point lists non-empty, flattened with `ndim` coordinates per point.
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
-                         const Geometry& y_shape, const Spacing& spacing, std::size_t ndim,
-                         rt::WithoutGil& gil);
+                         const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast
