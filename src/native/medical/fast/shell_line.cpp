@@ -8,70 +8,60 @@
 namespace orvane::medical::fast {
 namespace {
 
-// The smallest of the neighbours is zero exactly when one of them is: a test of every
-// byte's truth, whatever non-zero values a boolean buffer holds.
-template <std::size_t K>
-[[gnu::always_inline]] inline void shell_body(std::uint8_t* __restrict to,
-                                              const std::uint8_t* __restrict row,
-                                              const Sides& sides, std::int64_t i0,
-                                              std::int64_t i1) {
+// The stencils over a line and its K side lines: each element folds its neighbours along
+// the line, then those of the side lines, then finishes with its own value.
+// Shell: the smallest of the neighbours is zero exactly when one of them is, a test of
+// every byte's truth whatever non-zero values a boolean buffer holds.
+struct ShellStencil {
+  static std::uint8_t start(std::uint8_t before, std::uint8_t, std::uint8_t after) {
+    return std::min(before, after);
+  }
+  static std::uint8_t fold(std::uint8_t value, std::uint8_t side) { return std::min(value, side); }
+  static std::uint8_t finish(std::uint8_t here, std::uint8_t least) {
+    return static_cast<std::uint8_t>((here != 0) & (least == 0));
+  }
+};
+
+// Dilation: the largest of the element and its neighbours.
+struct DilateStencil {
+  static std::uint8_t start(std::uint8_t before, std::uint8_t here, std::uint8_t after) {
+    return std::max(std::max(before, here), after);
+  }
+  static std::uint8_t fold(std::uint8_t value, std::uint8_t side) { return std::max(value, side); }
+  static std::uint8_t finish(std::uint8_t, std::uint8_t most) { return most; }
+};
+
+// A vector loop once inlined into a function of a target width.
+template <class Stencil, std::size_t K>
+[[gnu::always_inline]] inline void stencil_body(std::uint8_t* __restrict to,
+                                                const std::uint8_t* __restrict row,
+                                                const Sides& sides, std::int64_t i0,
+                                                std::int64_t i1) {
   std::array<const std::uint8_t* __restrict, K> side{};
   for (std::size_t k = 0; k < K; ++k) side[k] = sides[k];
   for (std::int64_t i = i0; i < i1; ++i) {
-    std::uint8_t least = std::min(row[i - 1], row[i + 1]);
-    for (std::size_t k = 0; k < K; ++k) least = std::min(least, side[k][i]);
-    to[i] = static_cast<std::uint8_t>((row[i] != 0) & (least == 0));
+    std::uint8_t value = Stencil::start(row[i - 1], row[i], row[i + 1]);
+    for (std::size_t k = 0; k < K; ++k) value = Stencil::fold(value, side[k][i]);
+    to[i] = Stencil::finish(row[i], value);
   }
 }
 
-template <std::size_t K>
-[[gnu::always_inline]] inline void dilate_body(std::uint8_t* __restrict to,
-                                               const std::uint8_t* __restrict row,
-                                               const Sides& sides, std::int64_t i0,
-                                               std::int64_t i1) {
-  std::array<const std::uint8_t* __restrict, K> side{};
-  for (std::size_t k = 0; k < K; ++k) side[k] = sides[k];
-  for (std::int64_t i = i0; i < i1; ++i) {
-    std::uint8_t most = std::max(std::max(row[i - 1], row[i]), row[i + 1]);
-    for (std::size_t k = 0; k < K; ++k) most = std::max(most, side[k][i]);
-    to[i] = most;
-  }
+template <class Stencil, std::size_t K>
+void stencil_baseline(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
+                      std::int64_t i0, std::int64_t i1) {
+  stencil_body<Stencil, K>(to, row, sides, i0, i1);
 }
 
-template <std::size_t K>
-void dilate_baseline(std::uint8_t* to, const std::uint8_t* row, const Sides& sides, std::int64_t i0,
-                     std::int64_t i1) {
-  dilate_body<K>(to, row, sides, i0, i1);
+template <class Stencil, std::size_t K>
+ORVANE_TARGET_AVX2 void stencil_avx2(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
+                                     std::int64_t i0, std::int64_t i1) {
+  stencil_body<Stencil, K>(to, row, sides, i0, i1);
 }
 
-template <std::size_t K>
-ORVANE_TARGET_AVX2 void dilate_avx2(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
-                                    std::int64_t i0, std::int64_t i1) {
-  dilate_body<K>(to, row, sides, i0, i1);
-}
-
-template <std::size_t K>
-ORVANE_TARGET_AVX512 void dilate_avx512(std::uint8_t* to, const std::uint8_t* row,
-                                        const Sides& sides, std::int64_t i0, std::int64_t i1) {
-  dilate_body<K>(to, row, sides, i0, i1);
-}
-
-template <std::size_t K>
-void shell_baseline(std::uint8_t* to, const std::uint8_t* row, const Sides& sides, std::int64_t i0,
-                    std::int64_t i1) {
-  shell_body<K>(to, row, sides, i0, i1);
-}
-
-template <std::size_t K>
-ORVANE_TARGET_AVX2 void shell_avx2(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
-                                   std::int64_t i0, std::int64_t i1) {
-  shell_body<K>(to, row, sides, i0, i1);
-}
-
-template <std::size_t K>
-ORVANE_TARGET_AVX512 void shell_avx512(std::uint8_t* to, const std::uint8_t* row,
-                                       const Sides& sides, std::int64_t i0, std::int64_t i1) {
-  shell_body<K>(to, row, sides, i0, i1);
+template <class Stencil, std::size_t K>
+ORVANE_TARGET_AVX512 void stencil_avx512(std::uint8_t* to, const std::uint8_t* row,
+                                         const Sides& sides, std::int64_t i0, std::int64_t i1) {
+  stencil_body<Stencil, K>(to, row, sides, i0, i1);
 }
 
 // An OR over each line, which the compiler makes vector code (it has no early exit).
@@ -124,27 +114,22 @@ ORVANE_TARGET_AVX512 bool or_into_avx512(std::uint8_t* acc, const std::uint8_t* 
 
 using Table = std::array<ShellLineKernel, kMaxAxes>;
 
-template <std::size_t... Ks>
+// Per width, the stencil for 0, 2, 4, ... side lines.
+template <class Stencil, std::size_t... Ks>
 constexpr std::array<Table, 3> tables(std::index_sequence<Ks...>) {
-  return {Table{&shell_baseline<2 * Ks>...}, Table{&shell_avx2<2 * Ks>...},
-          Table{&shell_avx512<2 * Ks>...}};
-}
-
-template <std::size_t... Ks>
-constexpr std::array<Table, 3> dilate_tables(std::index_sequence<Ks...>) {
-  return {Table{&dilate_baseline<2 * Ks>...}, Table{&dilate_avx2<2 * Ks>...},
-          Table{&dilate_avx512<2 * Ks>...}};
+  return {Table{&stencil_baseline<Stencil, 2 * Ks>...}, Table{&stencil_avx2<Stencil, 2 * Ks>...},
+          Table{&stencil_avx512<Stencil, 2 * Ks>...}};
 }
 
 }  // namespace
 
 DilateKernel dilate_kernel(Isa isa, std::size_t count) {
-  static constexpr auto kTables = dilate_tables(std::make_index_sequence<kMaxAxes>{});
+  static constexpr auto kTables = tables<DilateStencil>(std::make_index_sequence<kMaxAxes>{});
   return kTables[static_cast<std::size_t>(isa)][count / 2];
 }
 
 ShellLineKernel shell_line_kernel(Isa isa, std::size_t count) {
-  static constexpr auto kTables = tables(std::make_index_sequence<kMaxAxes>{});
+  static constexpr auto kTables = tables<ShellStencil>(std::make_index_sequence<kMaxAxes>{});
   return kTables[static_cast<std::size_t>(isa)][count / 2];
 }
 
