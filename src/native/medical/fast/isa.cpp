@@ -1,6 +1,8 @@
 #include "isa.hpp"
 
+#if defined(__x86_64__)
 #include <cpuid.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 namespace orvane::medical::fast {
 namespace {
 
+#if defined(__x86_64__)
 // The register state the system saves on a context switch (XCR0).
 std::uint64_t saved_state() noexcept {
   std::uint32_t low = 0;
@@ -31,6 +34,11 @@ Isa detect() noexcept {
                       (b & bit_AVX512VL) != 0;
   return avx512 ? Isa::Avx512 : Isa::Avx2;
 }
+#else
+Isa detect() noexcept {
+  return Isa::Baseline;
+}
+#endif
 
 Isa capped(Isa found) noexcept {
   const char* cap = std::getenv("ORVANE_ISA");
