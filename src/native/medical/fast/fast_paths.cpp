@@ -67,10 +67,9 @@ Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp)
   const Isa isa = isa_of(call);
   {
     rt::WithoutGil gil;
-    const std::vector<std::int64_t> xs = shell_points(*first.mask(), isa, gil);
-    const std::vector<std::int64_t> ys = shell_points(*second.mask(), isa, gil);
-    if (xs.empty() || ys.empty()) return {};  // the plain path raises numpy's error
-    pair = closest_pair(xs, ys, *spacing, ndim, gil);
+    const ShellPoints shells = shell_points(*first.mask(), *second.mask(), isa, gil);
+    if (shells.x.empty() || shells.y.empty()) return {};  // the plain path raises numpy's error
+    pair = closest_pair(shells.x, shells.y, *spacing, ndim, gil);
   }
 
   // The final value is numpy's own norm of the chosen row, exactly as the plain path has it.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 #include "nearest_by_lines.hpp"
@@ -236,47 +237,77 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
 
 // The same for boolean masks with C-contiguous planes (shell_by_planes_applies): each
 // plane's shell is made in a buffer by the vector kernel, skipping the empty lines, and its
-// set elements are listed.
-void collect_shell_by_planes(const MaskData& mask, Isa isa, std::vector<std::int64_t>& out,
-                             rt::WithoutGil& gil) {
-  const Geometry& shape = mask.geometry;
-  const std::size_t ndim = shape.ndim;
-  const std::int64_t n = shape.last();
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(plane_size(shape)) + 8);
-  Index point{};
-  auto list = [&](const Index& index, const std::uint8_t* shell, std::int64_t first,
-                  std::int64_t last) {
-    std::copy_n(index.begin(), ndim, point.begin());
+// set elements are listed into `out`.
+class ShellLister {
+ public:
+  ShellLister(const MaskData& mask, std::vector<std::int64_t>& out)
+      : ndim_(mask.geometry.ndim),
+        n_(mask.geometry.last()),
+        buffer_(static_cast<std::size_t>(plane_size(mask.geometry)) + 8),
+        out_(out) {}
+
+  // The steps over the mask's planes that list its shell.
+  auto planes(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
+    auto target = [this](std::int64_t) { return buffer_.data(); };
+    auto done = [this](const Index& index, const std::uint8_t* shell, std::int64_t first,
+                       std::int64_t last) { list(index, shell, first, last); };
+    return std::make_unique<PlaneShells<decltype(target), decltype(done)>>(
+        mask, isa, EmptyLines::Skipped, target, done, gil);
+  }
+
+ private:
+  void list(const Index& index, const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
+    std::copy_n(index.begin(), ndim_, point_.begin());
     // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
-    const std::int64_t end = last * n;
-    for (std::int64_t j = first * n; j < end; j += 8) {
+    const std::int64_t end = last * n_;
+    for (std::int64_t j = first * n_; j < end; j += 8) {
       std::uint64_t word = load<std::uint64_t>(reinterpret_cast<const char*>(shell + j));
       if (j + 8 > end) word &= ~std::uint64_t{0} >> (8 * (j + 8 - end));
       for (; word != 0; word &= word - 1) {
         const std::int64_t at = j + std::countr_zero(word) / 8;
-        if (ndim > 1) point[ndim - 2] = at / n;
-        point[ndim - 1] = at % n;
-        out.insert(out.end(), point.begin(), point.begin() + static_cast<std::ptrdiff_t>(ndim));
+        if (ndim_ > 1) point_[ndim_ - 2] = at / n_;
+        point_[ndim_ - 1] = at % n_;
+        out_.insert(out_.end(), point_.begin(),
+                    point_.begin() + static_cast<std::ptrdiff_t>(ndim_));
       }
     }
-  };
-  shell_by_planes(
-      mask, isa, EmptyLines::Skipped, [&](std::int64_t) { return buffer.data(); }, list, gil);
-}
-
-}  // namespace
-
-std::vector<std::int64_t> shell_points(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
-  std::vector<std::int64_t> out;
-  if (shell_by_planes_applies(mask)) {
-    collect_shell_by_planes(mask, isa, out, gil);
-    return out;
   }
+
+  std::size_t ndim_;
+  std::int64_t n_;
+  std::vector<std::uint8_t> buffer_;
+  std::vector<std::int64_t>& out_;
+  Index point_{};
+};
+
+void collect_shell_by_lines(const MaskData& mask, std::vector<std::int64_t>& out,
+                            rt::WithoutGil& gil) {
   visit_element(mask.type, [&]<class E>(E) {
     // Floats: astype(int) truncates; the fast path leaves them to the plain steps.
     if constexpr (E::kKind != ElementKind::Float) collect_shell<E>(mask, out, gil);
   });
-  return out;
+}
+
+}  // namespace
+
+ShellPoints shell_points(const MaskData& x, const MaskData& y, Isa isa, rt::WithoutGil& gil) {
+  ShellPoints points;
+  const bool x_planes = shell_by_planes_applies(x);
+  const bool y_planes = shell_by_planes_applies(y);
+  if (!x_planes) collect_shell_by_lines(x, points.x, gil);
+  if (!y_planes) collect_shell_by_lines(y, points.y, gil);
+  ShellLister x_list(x, points.x);
+  ShellLister y_list(y, points.y);
+  auto x_steps = x_list.planes(x, isa, gil);
+  auto y_steps = y_list.planes(y, isa, gil);
+  // A plane of each in turn: two streams from memory at once.
+  bool x_left = x_planes;
+  bool y_left = y_planes;
+  while (x_left || y_left) {
+    if (x_left) x_left = x_steps->step();
+    if (y_left) y_left = y_steps->step();
+  }
+  return points;
 }
 
 namespace {

@@ -13,11 +13,16 @@
 
 namespace orvane::medical::fast {
 
-// The shell points of a boolean or integer mask in row-major order, flattened: what
-// argwhere(x.astype(int) - binary_erosion(x).astype(int)) lists, with one erosion by the
-// face neighbours and the outside counted as background. Runs without the GIL; `isa`:
+struct ShellPoints {
+  std::vector<std::int64_t> x;
+  std::vector<std::int64_t> y;
+};
+
+// The shell points of two boolean or integer masks, each in row-major order, flattened:
+// what argwhere(m.astype(int) - binary_erosion(m).astype(int)) lists, with one erosion by
+// the face neighbours and the outside counted as background. Runs without the GIL; `isa`:
 // the vector instructions its kernels use.
-std::vector<std::int64_t> shell_points(const MaskData& mask, Isa isa, rt::WithoutGil& gil);
+ShellPoints shell_points(const MaskData& x, const MaskData& y, Isa isa, rt::WithoutGil& gil);
 
 struct ClosestPair {
   std::array<std::int64_t, kMaxAxes> from{};  // on the shell of x

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "isa.hpp"
@@ -126,59 +127,93 @@ enum class EmptyLines { Zeroed, Skipped };
 
 // The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
 // set and an end of its line or one of its face neighbours is not set (the outside is
-// background). Plane by plane in C order, each element read from x once with its neighbour
-// planes in cache: target(number) gives where the plane's shell goes (0 or 1 per element,
-// at the plane's offsets), and done(index, shell, first, last) is called for each run of
-// lines [first, last) with a set element once their shell is there, `index` holding the
-// plane's indices along the other axes. The empty lines, found a plane at a time by a
-// vector kernel, are zeroed or skipped.
+// background). Plane by plane in C order, one plane per step(), each element read from x
+// once with its neighbour planes in cache: target(number) gives where the plane's shell
+// goes (0 or 1 per element, at the plane's offsets), and done(index, shell, first, last) is
+// called for each run of lines [first, last) with a set element once their shell is there,
+// `index` holding the plane's indices along the other axes. The empty lines, found a plane
+// at a time by a vector kernel, are zeroed or skipped.
 template <class Target, class Done>
-void shell_by_planes(const MaskData& x, Isa isa, EmptyLines empty, Target&& target, Done&& done,
-                     rt::WithoutGil& gil) {
-  const Geometry& shape = x.geometry;
-  const std::int64_t n = shape.last();
-  const ShellLineKernel kernel = shell_line_kernel(isa, 2 * (shape.ndim - 1));
-  const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
-  const std::int64_t lines = plane_size(shape) / n;
-  std::vector<std::uint8_t> set(static_cast<std::size_t>(lines));
-  const Geometry planes = plane_geometry(shape);
-  LineWalker<1> walker(planes, {&planes.strides});
-  Sides sides{};
-  const std::int64_t plane = lines * n;
-  std::int64_t number = 0;
-  do {
-    const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
-    std::uint8_t* to = target(number++);
-    const bool border = plane_sides(shape, walker.index(), from, sides);
+class PlaneShells {
+ public:
+  PlaneShells(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
+              rt::WithoutGil& gil)
+      : x_(x),
+        shape_(x.geometry),
+        n_(shape_.last()),
+        lines_(plane_size(shape_) / n_),
+        kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1))),
+        nonzero_lines_(nonzero_lines_kernel(isa)),
+        empty_(empty),
+        target_(std::move(target)),
+        done_(std::move(done)),
+        gil_(gil),
+        set_(static_cast<std::size_t>(lines_)),
+        planes_(plane_geometry(shape_)),
+        walker_(planes_, {&planes_.strides}) {}
+
+  // The next plane; false once the last one is done.
+  bool step() {
+    const std::int64_t plane = lines_ * n_;
+    const auto* from = reinterpret_cast<const std::uint8_t*>(x_.data + walker_.offset(0));
+    std::uint8_t* to = target_(number_++);
+    const bool border = plane_sides(shape_, walker_.index(), from, sides_);
     // An empty plane is one run (tested as a whole first: one long vector loop).
     std::uint8_t any = 0;
-    nonzero_lines(from, lines * n, 1, &any);
+    nonzero_lines_(from, plane, 1, &any);
     if (any != 0) {
-      nonzero_lines(from, n, lines, set.data());
+      nonzero_lines_(from, n_, lines_, set_.data());
     } else {
-      std::fill(set.begin(), set.end(), std::uint8_t{0});
+      std::fill(set_.begin(), set_.end(), std::uint8_t{0});
     }
-    for (std::int64_t first = 0; first < lines;) {
+    for (std::int64_t first = 0; first < lines_;) {
       std::int64_t last = first + 1;
-      const std::uint8_t kind = set[static_cast<std::size_t>(first)];
-      while (last < lines && set[static_cast<std::size_t>(last)] == kind) ++last;
+      const std::uint8_t kind = set_[static_cast<std::size_t>(first)];
+      while (last < lines_ && set_[static_cast<std::size_t>(last)] == kind) ++last;
       if (kind != 0) {
         // The next plane is fetched meanwhile: the work on this one would leave the
         // memory idle.
-        const auto ahead = reinterpret_cast<std::uintptr_t>(from) + (plane + first * n);
-        for (std::int64_t i = 0; i < (last - first) * n; i += 64) {
+        const auto ahead = reinterpret_cast<std::uintptr_t>(from) + (plane + first * n_);
+        for (std::int64_t i = 0; i < (last - first) * n_; i += 64) {
           __builtin_prefetch(reinterpret_cast<const void*>(ahead + i));
         }
-        shell_of_lines(kernel, to, from, sides, border, shape.ndim == 1, n, lines, first, last,
-                       gil);
-        done(walker.index(), static_cast<const std::uint8_t*>(to), first, last);
-      } else if (empty == EmptyLines::Zeroed) {
-        std::fill(to + first * n, to + last * n, std::uint8_t{0});
+        shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, first, last,
+                       gil_);
+        done_(walker_.index(), static_cast<const std::uint8_t*>(to), first, last);
+      } else if (empty_ == EmptyLines::Zeroed) {
+        std::fill(to + first * n_, to + last * n_, std::uint8_t{0});
       }
       first = last;
     }
-    gil.progress(lines * n / 8);  // the empty lines cost little each
-  } while (walker.next());
+    gil_.progress(plane / 8);  // the empty lines cost little each
+    return walker_.next();
+  }
+
+ private:
+  const MaskData& x_;
+  const Geometry& shape_;
+  std::int64_t n_;
+  std::int64_t lines_;
+  ShellLineKernel kernel_;
+  LineFlagsKernel nonzero_lines_;
+  EmptyLines empty_;
+  Target target_;
+  Done done_;
+  rt::WithoutGil& gil_;
+  std::vector<std::uint8_t> set_;
+  Geometry planes_;
+  LineWalker<1> walker_;
+  Sides sides_{};
+  std::int64_t number_ = 0;
+};
+
+// All of x's shell at once (see PlaneShells).
+template <class Target, class Done>
+void shell_by_planes(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
+                     rt::WithoutGil& gil) {
+  PlaneShells<Target, Done> planes(x, isa, empty, std::move(target), std::move(done), gil);
+  while (planes.step()) {
+  }
 }
 
 }  // namespace orvane::medical::fast
