@@ -241,13 +241,11 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
 class ShellLister {
  public:
   ShellLister(const MaskData& mask, std::vector<std::int64_t>& out)
-      : ndim_(mask.geometry.ndim),
-        n_(mask.geometry.last()),
-        buffer_(static_cast<std::size_t>(plane_size(mask.geometry)) + 8),
-        out_(out) {}
+      : ndim_(mask.geometry.ndim), n_(mask.geometry.last()), out_(out) {}
 
   // The steps over the mask's planes that list its shell.
   auto planes(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
+    buffer_.resize(static_cast<std::size_t>(plane_size(mask.geometry)) + 8);
     auto target = [this](std::int64_t) { return buffer_.data(); };
     auto done = [this](const Index& index, const std::uint8_t* shell, std::int64_t first,
                        std::int64_t last) { list(index, shell, first, last); };
@@ -296,10 +294,11 @@ ShellPoints shell_points(const MaskData& x, const MaskData& y, Isa isa, rt::With
   const bool y_planes = shell_by_planes_applies(y);
   if (!x_planes) collect_shell_by_lines(x, points.x, gil);
   if (!y_planes) collect_shell_by_lines(y, points.y, gil);
+  if (!x_planes && !y_planes) return points;
   ShellLister x_list(x, points.x);
   ShellLister y_list(y, points.y);
-  auto x_steps = x_list.planes(x, isa, gil);
-  auto y_steps = y_list.planes(y, isa, gil);
+  auto x_steps = x_planes ? x_list.planes(x, isa, gil) : nullptr;
+  auto y_steps = y_planes ? y_list.planes(y, isa, gil) : nullptr;
   // A plane of each in turn: two streams from memory at once.
   bool x_left = x_planes;
   bool y_left = y_planes;
