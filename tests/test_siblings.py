@@ -4,9 +4,15 @@ import copy
 import inspect
 import os
 import pickle
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
+import PIL.Image
+import PIL.ImageOps
 import pytest
 
 from orvane.basic import functions
@@ -197,3 +203,119 @@ def test_failed_save_keeps_old_store_and_leaves_no_temp_files(tmp_path, monkeypa
 def test_load_missing_store_raises(tmp_path):
     with pytest.raises(FileNotFoundError):
         _load(tmp_path / "absent.pkl")
+
+
+# What the native steps remember at import, made unreadable before the import. Each case
+# is (code before the import, code after it, what the run prints).
+GRID = """
+import orvane.basic.trialgrid as tg
+def double(data, p):
+    return data * p
+FuncTools.attach_attr(docstring="", orvane_func=True, entry_tp=None, return_tp=None)(double)
+table = tg.traversal_on_params(data=double, params_pool={"data": ["é"], "p": [1, 3]},
+                               concise_result=True)
+print(table["result"].tolist(), table["comment"].tolist(), count())
+"""
+CONCISE = """["'é'", "'ééé'"] [0, 0]"""
+COUNTED = """
+def counted(*args, **kw):
+    calls.append(1)
+    return helper(*args, **kw)
+"""
+MASKS = """
+import numpy as np
+import orvane.basic.medical as m
+cube = np.zeros((7, 7, 7), bool)
+cube[1:6, 1:6, 1:6] = True
+point = np.zeros_like(cube)
+point[6, 3, 3] = True
+first, second = m._points_pair(cube, [1.0, 1.0, 2.0])
+print(int(m._to_shell(cube).sum()), first.tolist(), second.tolist(),
+      m._minimum_dis(cube, point, [2, 1, 1]))
+"""
+PIXELS = """
+import numpy as np
+import orvane.basic.instances as inst
+from pathlib import Path
+from types import SimpleNamespace
+raw = Path(sys.argv[1]).read_bytes()
+inst.connect = lambda url: SimpleNamespace(content=raw)
+image = inst._url_img("cat.jpg", (781, 1000))
+print(image.shape, image.dtype == np.int_, int(image.astype(np.int64).sum()))
+"""
+UNREADABLE = {
+    "test_for is a partial": (
+        "helper = FuncTools.test_for" + COUNTED
+        + "FuncTools.test_for = staticmethod(functools.partial(counted))",
+        "count = lambda: len(calls)", GRID, CONCISE + " 2",
+    ),
+    "test_for is a mock": (
+        "patched = mock.patch.object(FuncTools, 'test_for', wraps=FuncTools.test_for).start()",
+        "count = lambda: patched.call_count", GRID, CONCISE + " 2",
+    ),
+    "concise_expr is a built-in": (
+        "functions.concise_expr = ascii", "count = lambda: None", GRID,
+        r"""["'\\xe9'", "'\\xe9\\xe9\\xe9'"] [0, 0] None""",
+    ),
+    "concise_expr's __code__ getter raises": (
+        "helper = functions.concise_expr" + COUNTED + textwrap.dedent("""
+        class Helper:
+            __code__ = property(lambda self: 1 / 0)
+            __call__ = staticmethod(counted)
+        functions.concise_expr = Helper()"""),
+        "count = lambda: len(calls)", GRID, CONCISE + " 2",
+    ),
+    "functions has no time yet": (
+        "clock = functions.time; del functions.time",
+        "helper = clock.perf_counter" + COUNTED
+        + "functions.time = SimpleNamespace(perf_counter=counted); count = lambda: len(calls)",
+        GRID, CONCISE + " 4",
+    ),
+    "functions' __getattr__ raises": (
+        "clock = functions.time; del functions.time\n"
+        "def __getattr__(name):\n"
+        "    raise LookupError(name) if name == 'time' else AttributeError(name)\n"
+        "functions.__getattr__ = __getattr__",
+        "del functions.__getattr__; functions.time = clock; count = lambda: len(calls)",
+        GRID, CONCISE + " 0",
+    ),
+    "numpy has no empty_like yet": (
+        "import numpy, scipy.ndimage, scipy.spatial, SimpleITK\n"
+        "kept = numpy.empty_like; del numpy.empty_like",
+        "numpy.empty_like = kept", MASKS, "98 [1, 1, 1] [5, 5, 5] 2.0",
+    ),
+    "numpy's __getattr__ raises": (
+        "import numpy, scipy.ndimage, scipy.spatial, SimpleITK\n"
+        "kept = numpy.vstack, numpy.__getattr__; del numpy.vstack\n"
+        "def failing(name):\n    raise RuntimeError(name)\n"
+        "numpy.__getattr__ = failing",
+        "numpy.vstack, numpy.__getattr__ = kept", MASKS, "98 [1, 1, 1] [5, 5, 5] 2.0",
+    ),
+    "PIL's Image is not a class": (
+        "import PIL.Image, PIL.ImageOps; kept = PIL.Image.Image; PIL.Image.Image = object()",
+        "PIL.Image.Image = kept", PIXELS, None,
+    ),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize(("before", "after", "run", "expected"), UNREADABLE.values(),
+                         ids=UNREADABLE)  # fmt: skip
+def test_import_goes_on_when_what_native_steps_remember_cannot_be_read(
+    before, after, run, expected
+):
+    """The import runs its own statements only; a call takes the plain steps and calls the
+    helper as it then is, once per trial."""
+    code = "\n".join([
+        "import functools, sys, textwrap", "from types import SimpleNamespace",
+        "from unittest import mock", "from orvane.basic import functions",
+        "from orvane.basic.functions import FuncTools", "calls = []",
+        before, run.split("\n", 2)[1], after, run.split("\n", 2)[2],
+    ])  # fmt: skip
+    image = Path(__file__).resolve().parent.parent / "misc" / "cat.jpg"
+    if expected is None:
+        with PIL.Image.open(image) as opened:
+            rows = np.asarray(PIL.ImageOps.grayscale(opened), dtype=np.int64)
+        expected = f"(781, 1000) True {int(rows.sum())}"
+    child = subprocess.run([sys.executable, "-c", code, str(image)], capture_output=True,
+                           text=True, timeout=120)  # fmt: skip
+    assert child.stdout.splitlines()[-1:] == [expected], child.stderr

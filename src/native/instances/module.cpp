@@ -13,6 +13,21 @@ Ref import_from(rt::Handle import, const char* module, const char* name) {
   return rt::getattr(source, name);
 }
 
+// PIL's Image class and its two methods that the byte route stands in for, as they are
+// now; left unrecorded (so the plain route runs) where they cannot be read.
+void remember_image_type(rt::ModuleBuilder& m) {
+  Ref image_type =
+      rt::ModuleBuilder::read_for_bookkeeping([] { return rt::from_import("PIL.Image", "Image"); });
+  if (!image_type || !PyType_Check(image_type.get())) return;
+  auto* type = reinterpret_cast<PyTypeObject*>(image_type.get());
+  Ref getdata = rt::type_attribute(type, "getdata");
+  Ref tobytes = rt::type_attribute(type, "tobytes");
+  if (!getdata || !tobytes) return;
+  m.remember("PIL.Image.Image", image_type);
+  m.remember("PIL.Image.Image.getdata", getdata);
+  m.remember("PIL.Image.Image.tobytes", tobytes);
+}
+
 void exec_instances(rt::ModuleBuilder& m) {
   m.bind("Literal", rt::from_import("typing", "Literal"));
   m.bind("Tuple", rt::from_import("typing", "Tuple"));
@@ -26,12 +41,7 @@ void exec_instances(rt::ModuleBuilder& m) {
   m.bind("as_gray", import_from(import, "PIL.ImageOps", "grayscale"));
   // What the byte route of the pixel array stands in for and calls (nothing is bound).
   for (const char* path : {"np.array", "np.frombuffer", "np.uint8", "np.int_"}) m.remember(path);
-  Ref image_type = rt::from_import("PIL.Image", "Image");
-  m.remember("PIL.Image.Image", image_type);
-  m.remember("PIL.Image.Image.getdata",
-             rt::type_attribute(reinterpret_cast<PyTypeObject*>(image_type.get()), "getdata"));
-  m.remember("PIL.Image.Image.tobytes",
-             rt::type_attribute(reinterpret_cast<PyTypeObject*>(image_type.get()), "tobytes"));
+  remember_image_type(m);
 
   m.bind("_url_img", m.function(url_img, rt::tuple({rt::str("C"), Py_False})));
   m.bind("_as_boolean", m.function(as_boolean));

@@ -30,7 +30,12 @@ Ref byte_route(const rt::Call& call, Handle gray) {
 }
 
 bool originals_in_place(const rt::Call& call, Handle gray) {
-  if (!call.bound_at_import({"np", "byte", "img_open", "as_gray", "np.array"})) return false;
+  if (!call.bound_at_import({"np", "byte", "img_open", "as_gray", "np.array"}) ||
+      !call.recorded_at_import({"PIL.Image.Image", "PIL.Image.Image.getdata",
+                                "PIL.Image.Image.tobytes", "np.frombuffer", "np.uint8",
+                                "np.int_"})) {
+    return false;
+  }
   Ref image_type = call.imported("PIL.Image.Image");
   if (reinterpret_cast<PyObject*>(Py_TYPE(gray.get())) != image_type.get()) return false;
   auto* type = reinterpret_cast<PyTypeObject*>(image_type.get());

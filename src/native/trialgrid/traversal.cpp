@@ -111,8 +111,8 @@ void start_argument_columns(Table& table, Handle trial) {
 Ref data_label(const rt::Call& call, Handle numbering, Handle value) {
   Ref to_str = call.global("str");
   Ref id = call.global("id");
-  Ref key = id.get() == call.imported("id").get() ? Ref::steal(PyLong_FromVoidPtr(value.get()))
-                                                  : rt::call(id, {value});
+  const bool builtin_id = call.recorded_at_import({"id"}) && id.get() == call.imported("id").get();
+  Ref key = builtin_id ? Ref::steal(PyLong_FromVoidPtr(value.get())) : rt::call(id, {value});
   Ref position = rt::dict_get(numbering, key, Py_None);
   Ref text = to_str.get() == reinterpret_cast<PyObject*>(&PyUnicode_Type)
                  ? Ref::steal(PyObject_Str(position.get()))

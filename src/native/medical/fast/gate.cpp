@@ -6,7 +6,11 @@
 namespace orvane::medical::fast {
 
 ReadableMask::ReadableMask(const rt::Call& call, rt::Handle obj, bool floats) {
-  if (reinterpret_cast<PyObject*>(Py_TYPE(obj.get())) != call.imported("np.ndarray").get()) {
+  // What the fast paths take from numpy as it was at import: all of it must have been
+  // read then (a numpy without one of them leaves every mask to the plain steps).
+  if (!call.recorded_at_import(
+          {"np.ndarray", "np.float64", "np.intp", "np.empty", "np.empty_like"}) ||
+      reinterpret_cast<PyObject*>(Py_TYPE(obj.get())) != call.imported("np.ndarray").get()) {
     return;
   }
   const rt::BufferView& view = view_.emplace(obj);

@@ -22,30 +22,47 @@ Ref ModuleBuilder::get(const char* name) const {
   return Ref::steal(found);
 }
 
+bool drop_bookkeeping_error() noexcept {
+  if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+  PyErr_Clear();
+  return true;
+}
+
 void ModuleBuilder::remember(const char* path) {
   // Each prefix is recorded too ("np", "np.linalg"), so that a check of the path can stop
-  // at the first object that is not the import-time one.
+  // at the first object that is not the import-time one. A prefix that cannot be read
+  // (a missing attribute, a getter that raises) ends the record there: the longer paths
+  // stay unrecorded, so every gate that needs them takes the plain steps, and the import
+  // goes on as its own statements do.
   auto* state = static_cast<ModuleState*>(PyModule_GetState(module_));
   const std::string_view whole(path);
   std::size_t dot = whole.find('.');
   const std::string head(whole.substr(0, dot));
   // A name the module does not bind is a built-in ("range"), as a body reads it.
   PyObject* found = nullptr;
-  if (PyDict_GetItemStringRef(PyModule_GetDict(module_), head.c_str(), &found) < 0) {
+  if (PyDict_GetItemStringRef(PyModule_GetDict(module_), head.c_str(), &found) < 0 ||
+      (found == nullptr &&
+       PyDict_GetItemStringRef(PyEval_GetBuiltins(), head.c_str(), &found) < 0)) {
+    if (drop_bookkeeping_error()) return;
     throw_error_set();
   }
-  Ref value = found != nullptr ? Ref::steal(found) : builtin(head.c_str());
-  if (PyDict_SetItemString(state->import_bindings, head.c_str(), value.get()) < 0) {
-    throw_error_set();
-  }
-  while (dot != std::string_view::npos) {
-    const std::size_t start = dot + 1;
-    dot = whole.find('.', start);
-    value = getattr(value, std::string(whole.substr(start, dot - start)).c_str());
+  Ref value = Ref::steal_or_null(found);
+  for (;;) {
+    if (!value) return;
     const std::string prefix(whole.substr(0, dot));
     if (PyDict_SetItemString(state->import_bindings, prefix.c_str(), value.get()) < 0) {
       throw_error_set();
     }
+    if (dot == std::string_view::npos) return;
+    const std::size_t start = dot + 1;
+    dot = whole.find('.', start);
+    const std::string attribute(whole.substr(start, dot - start));
+    PyObject* next = nullptr;
+    if (PyObject_GetOptionalAttrString(value.get(), attribute.c_str(), &next) < 0) {
+      if (drop_bookkeeping_error()) return;
+      throw_error_set();
+    }
+    value = Ref::steal_or_null(next);
   }
 }
 

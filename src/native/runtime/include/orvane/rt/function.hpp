@@ -59,8 +59,12 @@ class Call {
   // ModuleBuilder::remember) still reads the object it read then: native fast paths are
   // taken only then.
   bool bound_at_import(std::initializer_list<const char*> names) const;
+  // True when every path has an object recorded at import (one that could not be read
+  // then has none): the gate of a fast path that calls imported() on paths no
+  // bound_at_import check covers.
+  bool recorded_at_import(std::initializer_list<const char*> paths) const;
   // The object a name or recorded dotted path had at import (fast paths use these, not
-  // what a caller may have put in their place).
+  // what a caller may have put in their place); SystemError when none was recorded.
   Ref imported(const char* path) const;
 
  private:

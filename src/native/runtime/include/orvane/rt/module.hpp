@@ -11,6 +11,11 @@ namespace detail {
 class NameCache;
 }
 
+// For the bookkeeping of fast paths, which must add no failure: clears a pending error
+// that is an Exception and returns true; leaves any other (KeyboardInterrupt, SystemExit)
+// pending and returns false.
+bool drop_bookkeeping_error() noexcept;
+
 // The module being initialised.
 class ModuleBuilder {
  public:
@@ -23,11 +28,24 @@ class ModuleBuilder {
   Ref get(const char* name) const;
   // Records what a name or a dotted path of attributes below it ("np.linalg.norm") is
   // now, without binding anything, for Call::bound_at_import and Call::imported. A name
-  // the module does not bind is read from the built-ins ("range").
+  // the module does not bind is read from the built-ins ("range"). What cannot be read
+  // (a missing attribute, an attribute access that raises an Exception) stays unrecorded,
+  // with no error: the import goes on, and the gates that need it take the plain steps.
   void remember(const char* path);
   // Records `value` under `key` (e.g. a class a fast path relies on that no module name
   // leads to), for Call::imported.
   void remember(const char* key, Handle value);
+  // What `read()` returns, or an empty Ref when it raises an Exception (dropped): for
+  // values that only fast paths use, so that reading them never fails an import.
+  template <class Read>
+  static Ref read_for_bookkeeping(Read&& read) {
+    try {
+      return std::forward<Read>(read)();
+    } catch (const ErrorSet&) {
+      if (!drop_bookkeeping_error()) throw;
+      return {};
+    }
+  }
   // A native function of this module.
   Ref function(const FunctionSpec& spec, Ref defaults = {}, const char* qualname = nullptr) const {
     return make_function(module_, spec, std::move(defaults), qualname);
