@@ -517,6 +517,10 @@ def vector_width_masks():
         chosen = near[rng.choice(len(near), size=60)]
         probes = [(int(rng.choice(ROUNDS)), tuple(int(i) for i in point)) for point in chosen]
         cases.append((x, y, sp, probes))
+        # As nibabel gives a volume (Fortran order), and as a label map of values 0, 1 and 2.
+        labels = x.astype(np.uint8) * rng.choice([1, 2], size=shape).astype(np.uint8)
+        cases += [(np.asfortranarray(x), np.asfortranarray(y), sp, probes),
+                  (labels, y, sp, probes), (np.asfortranarray(labels), y, sp, probes)]  # fmt: skip
     return cases
 
 

@@ -103,12 +103,10 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
     rt::WithoutGil gil;
     census = take_census(a, b, gil);
   }
-  // No x: numpy warns of the mean of an empty slice; the plain steps do that.
-  if (census.in_x == 0) return {};
   // The centroid is the exact sum over the count, as numpy's float64 mean gives it, while
   // every partial sum is an integer below 2**53 (whatever order numpy adds in).
   const std::size_t ndim = a.geometry.ndim;
-  for (std::size_t k = 0; k < ndim; ++k) {
+  for (std::size_t k = 0; k < ndim && census.in_x > 0; ++k) {
     if (census.in_x > (std::int64_t{1} << 53) / std::max<std::int64_t>(a.geometry.shape[k], 1)) {
       return {};
     }
@@ -116,16 +114,26 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
   const auto axes = static_cast<std::int64_t>(ndim);
   const std::int64_t column_shape[] = {axes, census.outside};
   Ref columns = new_array(call, column_shape, call.imported("np.intp"));  // argwhere: .T
-  const std::int64_t centroid_shape[] = {axes};
-  Ref centroid = new_array(call, centroid_shape, reinterpret_cast<PyObject*>(&PyFloat_Type));
-  {
-    const rt::BufferView out(columns, rt::BufferView::Access::Write);
+  Ref centroid;
+  if (census.in_x == 0) {
+    // No x: numpy's mean of the plain steps' empty index array, with its warnings (a mean of
+    // an empty slice) and its NaN centroid, which the second hull then refuses.
+    const std::int64_t no_rows[] = {0, axes};
+    Ref indices = new_array(call, no_rows, call.imported("np.intp"));
+    centroid = rt::call_method(indices, "mean", {}, {{"axis", rt::integer(0)}});
+  } else {
+    const std::int64_t centroid_shape[] = {axes};
+    centroid = new_array(call, centroid_shape, reinterpret_cast<PyObject*>(&PyFloat_Type));
     const rt::BufferView mean(centroid, rt::BufferView::Access::Write);
-    if (out.empty() || mean.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
+    if (mean.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
     auto* values = reinterpret_cast<double*>(mean.writable_data());
     for (std::size_t k = 0; k < ndim; ++k) {
       values[k] = static_cast<double>(census.sums[k]) / static_cast<double>(census.in_x);
     }
+  }
+  {
+    const rt::BufferView out(columns, rt::BufferView::Access::Write);
+    if (out.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
     rt::WithoutGil gil;
     write_points(a, b, reinterpret_cast<std::int64_t*>(out.writable_data()), census.outside, gil);
   }

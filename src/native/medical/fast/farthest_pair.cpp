@@ -1,7 +1,8 @@
 // Only extreme points (vertices of the convex hull) can be at the largest distance.
 // Scaling each axis by a non-zero factor keeps the set of extreme points, so they are
 // found exactly in integer index space:
-//   1. one pass keeps the first and last set element of each line along the last axis;
+//   1. one pass keeps the first and last set element of each line along the axis of the
+//      smallest stride (the last one in C order);
 //   2. in every 2-D plane of two axes (all other indices fixed) a point that is not a
 //      vertex of that plane's hull is not a vertex of the whole hull either, so an exact
 //      monotone-chain hull per plane, for every pair of axes, prunes the rest;
@@ -67,7 +68,7 @@ std::int64_t last_set(const char* p, std::int64_t step, std::int64_t n, std::int
 }
 
 // First and last set element of every line along the last axis, in row-major order;
-// `count` is at least 2 when the mask has two elements or more. Boolean masks with
+// `count` is at least 2 when the mask has two elements or more. One-byte masks with
 // C-contiguous planes have their empty lines found a plane at a time by a vector kernel.
 std::vector<Candidate> line_extremes(const MaskData& mask, Isa isa, std::int64_t& count,
                                      rt::WithoutGil& gil) {
@@ -194,12 +195,13 @@ std::vector<Candidate> prune_by_planes(std::vector<Candidate> candidates, std::s
 }  // namespace
 
 std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing, Isa isa,
-                                       rt::WithoutGil& gil) {
+                                       std::int64_t& count, rt::WithoutGil& gil) {
   const std::size_t ndim = mask.geometry.ndim;
-  if (spacing.smallest_magnitude() == 0.0) return std::nullopt;
-  std::int64_t count = 0;
-  std::vector<Candidate> candidates = line_extremes(mask, isa, count, gil);
-  if (count < 2) return std::nullopt;
+  // The extreme points are the same whatever the order of the axes, so they are found in
+  // the mask's own memory order (a Fortran-ordered mask read along its first axis).
+  const AxisOrder order = memory_order(mask.geometry);
+  std::vector<Candidate> candidates = line_extremes(reordered(mask, order), isa, count, gil);
+  if (count < 2 || spacing.smallest_magnitude() == 0.0) return std::nullopt;
   // Every order of the planes keeps every extreme point. The plane of the last two axes
   // comes first: it needs no sorting, and the others then sort fewer candidates.
   for (std::size_t u = ndim; u-- > 0;) {
@@ -207,6 +209,19 @@ std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spac
       candidates = prune_by_planes(std::move(candidates), ndim, u, v);
       gil.progress(static_cast<std::int64_t>(candidates.size()) * 16);
     }
+  }
+  if (!std::is_sorted(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(ndim))) {
+    // Back to the mask's axes, and to row-major order, which scoring relies on.
+    for (Candidate& candidate : candidates) {
+      Index at{};
+      for (std::size_t k = 0; k < ndim; ++k) at[order[k]] = candidate.at[k];
+      candidate.at = at;
+    }
+    std::sort(candidates.begin(), candidates.end(), [ndim](const Candidate& a, const Candidate& b) {
+      return std::lexicographical_compare(
+          a.at.begin(), a.at.begin() + static_cast<std::ptrdiff_t>(ndim), b.at.begin(),
+          b.at.begin() + static_cast<std::ptrdiff_t>(ndim));
+    });
   }
 
   // Guard the rounding argument with an upper bound of the diameter.

@@ -17,11 +17,11 @@ struct PointPair {
   std::array<std::int64_t, kMaxAxes> second{};
 };
 
-// nullopt when the fast path cannot vouch for the plain path's answer (fewer than two
-// points, zero spacing, or a spacing so uneven that rounding could matter): the caller
-// then runs the plain path.
+// nullopt when there is no pair (`count`, the number of set elements, is below 2) or the
+// fast path cannot vouch for the plain path's answer (zero spacing, or a spacing so uneven
+// that rounding could matter): the caller then runs the plain path or its failing tail.
 // Runs without the GIL; `isa`: the vector instructions its kernels use.
 std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spacing, Isa isa,
-                                       rt::WithoutGil& gil);
+                                       std::int64_t& count, rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast

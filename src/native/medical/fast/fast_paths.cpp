@@ -39,10 +39,20 @@ Ref points_pair(const rt::Call& call, rt::Handle x, rt::Handle sp) {
                               call.imported("np.float64").get());
   if (!spacing) return {};
   std::optional<PointPair> pair;
+  std::int64_t count = 0;
   const Isa isa = isa_of(call);
   {
     rt::WithoutGil gil;
-    pair = farthest_pair(*mask.mask(), *spacing, isa, gil);
+    pair = farthest_pair(*mask.mask(), *spacing, isa, count, gil);
+  }
+  if (count < 2) {
+    // No pair: the plain steps' list of differences is empty, and what they do with it
+    // fails. Those steps, on that empty list, raise numpy's own error.
+    Ref differences = rt::call(call.imported("np.array"), {rt::new_list()});
+    Ref scaled = Ref::steal(PyNumber_Multiply(differences.get(), sp.get()));
+    Ref lengths = rt::call(call.imported("np.linalg.norm"), {scaled},
+                           {{"ord", rt::integer(2)}, {"axis", rt::integer(1)}});
+    rt::call(call.imported("np.argmax"), {lengths});
   }
   if (!pair) return {};
   // Two rows of one index array, like the rows of argwhere that the plain path returns.
@@ -64,12 +74,31 @@ Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp)
                               call.imported("np.float64").get());
   if (!spacing) return {};
   ClosestPair pair;
+  bool no_x = false;
+  bool no_y = false;
   const Isa isa = isa_of(call);
   {
     rt::WithoutGil gil;
     const ShellPoints shells = shell_points(*first.mask(), *second.mask(), isa, gil);
-    if (shells.x.empty() || shells.y.empty()) return {};  // the plain path raises numpy's error
-    pair = closest_pair(shells.x, shells.y, *spacing, ndim, gil);
+    no_x = shells.x.empty();
+    no_y = shells.y.empty();
+    if (!no_x && !no_y) pair = closest_pair(shells.x, shells.y, *spacing, ndim, gil);
+  }
+  if (no_x || no_y) {
+    // An empty shell: the plain steps' stack of differences fails (no block), or holds no
+    // row to pick. Those steps, on what they would have, raise numpy's own error.
+    Ref blocks = rt::new_list();
+    if (!no_x) {
+      const std::int64_t no_rows[] = {0, static_cast<std::int64_t>(ndim)};
+      rt::append(blocks, new_array(call, no_rows, call.imported("np.intp")));
+    }
+    Ref stacked = rt::call(call.imported("np.vstack"), {blocks});
+    Ref spacing_array = rt::call(call.imported("np.asarray"), {sp});
+    Ref scaled = Ref::steal(PyNumber_Multiply(stacked.get(), spacing_array.get()));
+    Ref lengths = rt::call(call.imported("np.linalg.norm"), {scaled},
+                           {{"ord", rt::integer(2)}, {"axis", rt::integer(1)}});
+    rt::call(call.imported("np.argmin"), {lengths});
+    return {};  // not reached: numpy refuses an empty sequence
   }
 
   // The final value is numpy's own norm of the chosen row, exactly as the plain path has it.

@@ -1,6 +1,7 @@
 #include "mask.hpp"
 
 #include <cstring>
+#include <limits>
 
 namespace orvane::medical::fast {
 
@@ -51,6 +52,36 @@ bool Geometry::f_contiguous() const noexcept {
     expected *= shape[k];
   }
   return true;
+}
+
+AxisOrder memory_order(const Geometry& shape) noexcept {
+  AxisOrder order{};
+  for (std::size_t k = 0; k < shape.ndim; ++k) order[k] = k;
+  // An axis of extent 1 has no say in the order: it stays where it is while the others are
+  // in order already (C order stays as it is), and goes first otherwise.
+  auto magnitude = [&](std::size_t axis) {
+    const std::int64_t stride = shape.strides[axis];
+    return shape.shape[axis] == 1 ? std::numeric_limits<std::int64_t>::max()
+                                  : (stride < 0 ? -stride : stride);
+  };
+  std::int64_t previous = std::numeric_limits<std::int64_t>::max();
+  bool ordered = true;
+  for (std::size_t k = 0; k < shape.ndim; ++k) {
+    if (shape.shape[k] == 1) continue;
+    ordered = ordered && magnitude(k) <= previous;
+    previous = magnitude(k);
+  }
+  if (!ordered) sort_axes(order, shape.ndim, magnitude);
+  return order;
+}
+
+MaskData reordered(const MaskData& x, const AxisOrder& order) noexcept {
+  MaskData result = x;
+  for (std::size_t k = 0; k < x.geometry.ndim; ++k) {
+    result.geometry.shape[k] = x.geometry.shape[order[k]];
+    result.geometry.strides[k] = x.geometry.strides[order[k]];
+  }
+  return result;
 }
 
 void load_flags(ElementType type, const char* p, std::int64_t stride, std::int64_t count,

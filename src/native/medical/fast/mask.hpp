@@ -151,6 +151,18 @@ struct MaskData {
   ElementType type;
 };
 
+// An order of the axes: order[k] is the axis that comes k-th.
+using AxisOrder = std::array<std::size_t, kMaxAxes>;
+
+// The axes from the largest stride to the smallest (equal strides in their own order):
+// the order in which the elements lie in memory, so that a walk in C order of the
+// reordered geometry is a walk of the memory (a Fortran-ordered array's axes reversed).
+// The identity where the axes are in that order already.
+AxisOrder memory_order(const Geometry& shape) noexcept;
+
+// The same elements with the axes taken in `order` (a view: the data is not moved).
+MaskData reordered(const MaskData& x, const AxisOrder& order) noexcept;
+
 // Walks the lines along the last axis of an array in C order of their indices: index()
 // holds the indices of the line (the last one is 0), offset() its first element's offset
 // in bytes from the start of each of the N arrays walked together (one shape, each with

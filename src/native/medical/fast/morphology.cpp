@@ -16,6 +16,7 @@
 #include "fast_paths.hpp"
 #include "gate.hpp"
 #include "pieces.hpp"
+#include "shell_across.hpp"
 #include "shell_line.hpp"
 
 namespace orvane::medical::fast {
@@ -174,6 +175,7 @@ void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, Isa isa, rt::Wi
         x, isa, EmptyLines::Zeroed, [&](std::int64_t number) { return out + number * plane; },
         [](const Index&, const std::uint8_t*, std::int64_t, std::int64_t) {}, gil);
   }
+  if (t == 1 && shell_across_planes(x, out, isa, gil)) return;
   // Distances up to t + 1 fit in the result's own bytes while t < 254.
   if (t < 254) return shell_by_distances<std::uint8_t>(x, t, out, out, gil);
   if (t < 65534) {
@@ -318,9 +320,13 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   // is done on x's bounding box widened by t (a shortest path between two elements of a
   // box stays in it, so the distances there are the whole array's), and an x with no set
   // element has no band.
+  // The count of pieces is the same whatever the order of the axes (the rounds and the
+  // pieces' connectivity treat every axis alike), so the work walks x's memory in order (a
+  // Fortran-ordered x with its axes reversed).
   const Isa isa = isa_of(call);
-  MaskData near_x = *first.mask();
-  MaskData near_y = *second.mask();
+  const AxisOrder order = memory_order(first.mask()->geometry);
+  MaskData near_x = reordered(*first.mask(), order);
+  MaskData near_y = reordered(*second.mask(), order);
   if (near_y.type.kind == ElementKind::Bool) {
     if (t <= 0) return rt::boolean(true);  // no round: the band is where y is 2, nowhere
     std::optional<Box> box;

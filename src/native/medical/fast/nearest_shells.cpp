@@ -235,9 +235,9 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
   } while (lines.next());
 }
 
-// The same for boolean masks with C-contiguous planes (shell_by_planes_applies): each
-// plane's shell is made in a buffer by the vector kernel, skipping the empty lines, and its
-// set elements are listed into `out`.
+// The same for one-byte masks (boolean or 8-bit labels) with C-contiguous planes
+// (shell_by_planes_applies): each plane's shell is made in a buffer by the vector kernel, skipping
+// the empty lines, and its set elements are listed into `out`.
 class ShellLister {
  public:
   ShellLister(const MaskData& mask, std::vector<std::int64_t>& out)

@@ -55,12 +55,23 @@ inline std::int64_t plane_size(const Geometry& shape) {
   return shape.ndim > 1 ? shape.shape[shape.ndim - 2] * shape.last() : shape.last();
 }
 
-// shell_by_planes takes boolean masks whose planes are C-contiguous.
+// shell_by_planes takes masks of one byte per element (boolean, or 8-bit labels) whose
+// planes are C-contiguous.
 inline bool shell_by_planes_applies(const MaskData& x) {
   const Geometry& shape = x.geometry;
   const std::size_t last = shape.ndim - 1;
-  return x.type.kind == ElementKind::Bool && shape.strides[last] == 1 &&
+  return x.type.size == 1 && x.type.kind != ElementKind::Float && shape.strides[last] == 1 &&
          (last == 0 || shape.strides[last - 1] == shape.last());
+}
+
+// The shell of 8-bit labels, as x.astype(int) - eroded.astype(int) != 0 has it: besides the
+// set elements the erosion removes, every element whose value is neither 0 nor 1 (the
+// erosion leaves 0 or 1 there, never the value). As unsigned bytes, those are the ones
+// above 1 (int8's negative values included).
+inline void add_other_labels(std::uint8_t* to, const std::uint8_t* from, std::int64_t begin,
+                             std::int64_t end) noexcept {
+  for (std::int64_t i = begin; i < end; ++i)
+    to[i] = static_cast<std::uint8_t>(to[i] | (from[i] > 1));
 }
 
 // x's planes: the lines of x with its last two axes merged into one (shell_by_planes_applies).
@@ -127,9 +138,10 @@ enum class EmptyLines { Zeroed, Skipped };
 
 // The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
 // set and an end of its line or one of its face neighbours is not set (the outside is
-// background). Plane by plane in C order, one plane per step(), each element read from x
-// once with its neighbour planes in cache: target(number) gives where the plane's shell
-// goes (0 or 1 per element, at the plane's offsets), and done(index, shell, first, last) is
+// background; 8-bit labels add their other values, add_other_labels). Plane by plane in C
+// order, one plane per step(), each element read from x once with its neighbour planes in
+// cache: target(number) gives where the plane's shell goes (0 or 1 per element, at the
+// plane's offsets), and done(index, shell, first, last) is
 // called for each run of lines [first, last) with a set element once their shell is there,
 // `index` holding the plane's indices along the other axes. The empty lines, found a plane
 // at a time by a vector kernel, are zeroed or skipped.
@@ -145,6 +157,7 @@ class PlaneShells {
         kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1))),
         nonzero_lines_(nonzero_lines_kernel(isa)),
         empty_(empty),
+        labels_(x.type.kind != ElementKind::Bool),
         target_(std::move(target)),
         done_(std::move(done)),
         gil_(gil),
@@ -179,6 +192,7 @@ class PlaneShells {
         }
         shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, first, last,
                        gil_);
+        if (labels_) add_other_labels(to, from, first * n_, last * n_);
         done_(walker_.index(), static_cast<const std::uint8_t*>(to), first, last);
       } else if (empty_ == EmptyLines::Zeroed) {
         std::fill(to + first * n_, to + last * n_, std::uint8_t{0});
@@ -197,6 +211,7 @@ class PlaneShells {
   ShellLineKernel kernel_;
   LineFlagsKernel nonzero_lines_;
   EmptyLines empty_;
+  bool labels_;
   Target target_;
   Done done_;
   rt::WithoutGil& gil_;

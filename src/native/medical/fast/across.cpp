@@ -1,0 +1,113 @@
+#include "across.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace orvane::medical::fast {
+namespace {
+
+// 16 bytes as one vector of the compiler's (SSE2 on x86-64, NEON on aarch64, scalar code
+// where there is none).
+using Bytes = std::uint8_t __attribute__((vector_size(16)));
+
+Bytes low_halves(Bytes a, Bytes b) noexcept {
+  return __builtin_shufflevector(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+}
+
+Bytes high_halves(Bytes a, Bytes b) noexcept {
+  return __builtin_shufflevector(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15,
+                                 31);
+}
+
+// Stores 16 bytes at p. Written far apart from each other, a transpose's lines of the result
+// are stored around the caches on x86-64 (where p is aligned): a line fetched only to be
+// overwritten whole would cost a read from memory each, which no prefetcher foresees.
+void store(std::uint8_t* p, const Bytes& value, bool streaming) noexcept {
+#if defined(__SSE2__)
+  if (streaming && (reinterpret_cast<std::uintptr_t>(p) & 15) == 0) {
+    __m128i bits;
+    std::memcpy(&bits, &value, 16);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(p), bits);
+    return;
+  }
+#endif
+  static_cast<void>(streaming);
+  std::memcpy(p, &value, 16);
+}
+
+// Row k of `from` interleaved with row k + 8, into rows 2k and 2k + 1 of `to`: a perfect
+// shuffle of the rows.
+void shuffle(const Bytes (&from)[16], Bytes (&to)[16]) noexcept {
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; ++k) {
+    to[2 * k] = low_halves(from[k], from[k + 8]);
+    to[2 * k + 1] = high_halves(from[k], from[k + 8]);
+  }
+}
+
+// The 16 x 16 bytes in rows[] transposed in place: four perfect shuffles take row i's byte
+// j to row j, byte i.
+void transpose(Bytes (&rows)[16]) noexcept {
+  Bytes once[16];
+  Bytes twice[16];
+  shuffle(rows, once);
+  shuffle(once, twice);
+  shuffle(twice, once);
+  shuffle(once, rows);
+}
+
+}  // namespace
+
+void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t count,
+                  std::int64_t rows, std::int64_t n, std::uint8_t* out, std::int64_t row_stride,
+                  std::int64_t column_stride, bool streaming) noexcept {
+  const std::int64_t plane = pitch;
+  streaming = streaming && count == kAcross;  // whole lines only
+  for (std::int64_t a = 0; a < rows; ++a) {
+    const std::uint8_t* from = planes + a * n;
+    std::uint8_t* to = out + a * row_stride;
+    // Blocks of 16 planes x 16 bytes transposed; the planes beyond the last block of 16
+    // and the bytes beyond the last 16 of a row one by one.
+    const std::int64_t whole = count - count % 16;
+    std::int64_t b = 0;
+    for (; b + 16 <= n; b += 16) {
+      // All of a byte's planes first, then each byte's run written at once: its cache line
+      // is then written whole before another store can evict it.
+      Bytes blocks[kAcross / 16][16];
+      for (std::int64_t first = 0; first < whole; first += 16) {
+        Bytes(&block)[16] = blocks[first / 16];
+        Bytes any{};
+        for (int s = 0; s < 16; ++s) {
+          std::memcpy(&block[s], from + (first + s) * plane + b, 16);
+          any |= block[s];
+        }
+        // A shell is thin: most blocks hold no element of it, and all zeros need no transpose.
+        std::uint64_t halves[2];
+        std::memcpy(halves, &any, 16);
+        if ((halves[0] | halves[1]) != 0) transpose(block);
+      }
+      for (int j = 0; j < 16; ++j) {
+        for (std::int64_t first = 0; first < whole; first += 16) {
+          store(to + (b + j) * column_stride + first, blocks[first / 16][j], streaming);
+        }
+      }
+      for (std::int64_t j = 0; j < 16; ++j) {
+        for (std::int64_t s = whole; s < count; ++s) {
+          to[(b + j) * column_stride + s] = from[s * plane + b + j];
+        }
+      }
+    }
+    for (; b < n; ++b) {
+      for (std::int64_t s = 0; s < count; ++s) to[b * column_stride + s] = from[s * plane + b];
+    }
+  }
+#if defined(__SSE2__)
+  if (streaming) _mm_sfence();  // the streamed stores seen before any later store
+#endif
+}
+
+}  // namespace orvane::medical::fast

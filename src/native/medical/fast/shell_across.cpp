@@ -1,0 +1,76 @@
+#include "shell_across.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "across.hpp"
+#include "shell_line.hpp"
+
+namespace orvane::medical::fast {
+
+bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::size_t ndim = shape.ndim;
+  if (ndim < 3) return false;
+  // The shell is the same in any order of the axes. Taken here: the other axes in memory
+  // order, then the result's last axis, then x's two innermost axes as planes. Consecutive
+  // planes then go to consecutive bytes of the result.
+  const AxisOrder memory = memory_order(shape);
+  const std::size_t inner = memory[ndim - 1];
+  const std::size_t row = memory[ndim - 2];
+  const std::size_t last = ndim - 1;
+  if (last == inner || last == row) return false;
+  AxisOrder frame{};
+  std::size_t position = 0;
+  for (std::size_t k = 0; k < ndim; ++k) {
+    if (memory[k] != last && memory[k] != row && memory[k] != inner) frame[position++] = memory[k];
+  }
+  frame[position++] = last;
+  frame[position++] = row;
+  frame[position] = inner;
+  const MaskData planes_of_x = reordered(x, frame);
+  if (!shell_by_planes_applies(planes_of_x)) return false;
+  const std::int64_t plane = shape.shape[row] * shape.shape[inner];
+  const std::int64_t along = shape.shape[last];
+  const std::int64_t group = std::min(kAcross, along);
+  // The planes in flight take a quarter of the result's memory at most (or 1 MiB; their
+  // padding aside).
+  if (group * plane > std::max<std::int64_t>(shape.size / 4, std::int64_t{1} << 20)) return false;
+
+  Index to_strides{};  // the result's, in bytes
+  std::int64_t stride = 1;
+  for (std::size_t k = ndim; k-- > 0;) {
+    to_strides[k] = stride;
+    stride *= shape.shape[k];
+  }
+  const std::int64_t pitch = plane_pitch(plane);
+  std::vector<std::uint8_t> pending(static_cast<std::size_t>(group * pitch));
+  auto target = [&](std::int64_t number) {
+    return pending.data() + (number % along) % kAcross * pitch;
+  };
+  auto done = [](const Index&, const std::uint8_t*, std::int64_t, std::int64_t) {};
+  PlaneShells<decltype(target), decltype(done)> planes(planes_of_x, isa, EmptyLines::Zeroed, target,
+                                                       done, gil);
+  for (std::int64_t number = 0;; ++number) {
+    const bool more = planes.step();
+    const std::int64_t at = number % along;
+    if ((at + 1) % kAcross == 0 || at + 1 == along) {
+      // The planes [first, at] of this line along the last axis are done: where they go is
+      // set by the indices along the other axes (the planes' number over `along`).
+      const std::int64_t first = at - at % kAcross;
+      std::int64_t rest = number / along;
+      std::int64_t base = first;
+      for (std::size_t k = ndim - 3; k-- > 0;) {
+        const std::size_t axis = frame[k];
+        base += rest % shape.shape[axis] * to_strides[axis];
+        rest /= shape.shape[axis];
+      }
+      write_across(pending.data(), pitch, at - first + 1, shape.shape[row], shape.shape[inner],
+                   out + base, to_strides[row], to_strides[inner], shape.size > kCachedBytes);
+      gil.progress((at - first + 1) * plane);
+    }
+    if (!more) return true;
+  }
+}
+
+}  // namespace orvane::medical::fast
