@@ -1,5 +1,6 @@
 #include "across.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -70,19 +71,24 @@ void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t c
   for (std::int64_t a = 0; a < rows; ++a) {
     const std::uint8_t* from = planes + a * n;
     std::uint8_t* to = out + a * row_stride;
-    // Blocks of 16 planes x 16 bytes transposed; the planes beyond the last block of 16
-    // and the bytes beyond the last 16 of a row one by one.
-    const std::int64_t whole = count - count % 16;
+    // Blocks of 16 planes x 16 bytes transposed (a last block of fewer planes padded with
+    // zeros); the bytes beyond the last 16 of a row one by one.
+    const std::int64_t blocks_of_planes = (count + 15) / 16;
     std::int64_t b = 0;
     for (; b + 16 <= n; b += 16) {
       // All of a byte's planes first, then each byte's run written at once: its cache line
       // is then written whole before another store can evict it.
       Bytes blocks[kAcross / 16][16];
-      for (std::int64_t first = 0; first < whole; first += 16) {
-        Bytes(&block)[16] = blocks[first / 16];
+      for (std::int64_t q = 0; q < blocks_of_planes; ++q) {
+        Bytes(&block)[16] = blocks[q];
+        const std::int64_t held = std::min<std::int64_t>(16, count - 16 * q);
         Bytes any{};
-        for (int s = 0; s < 16; ++s) {
-          std::memcpy(&block[s], from + (first + s) * plane + b, 16);
+        for (std::int64_t s = 0; s < 16; ++s) {
+          if (s < held) {
+            std::memcpy(&block[s], from + (16 * q + s) * plane + b, 16);
+          } else {
+            block[s] = Bytes{};
+          }
           any |= block[s];
         }
         // A shell is thin: most blocks hold no element of it, and all zeros need no transpose.
@@ -91,13 +97,14 @@ void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t c
         if ((halves[0] | halves[1]) != 0) transpose(block);
       }
       for (int j = 0; j < 16; ++j) {
-        for (std::int64_t first = 0; first < whole; first += 16) {
-          store(to + (b + j) * column_stride + first, blocks[first / 16][j], streaming);
-        }
-      }
-      for (std::int64_t j = 0; j < 16; ++j) {
-        for (std::int64_t s = whole; s < count; ++s) {
-          to[(b + j) * column_stride + s] = from[s * plane + b + j];
+        std::uint8_t* run = to + (b + j) * column_stride;
+        for (std::int64_t q = 0; q < blocks_of_planes; ++q) {
+          const std::int64_t held = std::min<std::int64_t>(16, count - 16 * q);
+          if (held == 16) {
+            store(run + 16 * q, blocks[q][j], streaming);
+          } else {
+            std::memcpy(run + 16 * q, &blocks[q][j], static_cast<std::size_t>(held));
+          }
         }
       }
     }

@@ -95,13 +95,35 @@ void load_flags(ElementType type, const char* p, std::int64_t stride, std::int64
   });
 }
 
-void load_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
-                 std::int64_t* out) noexcept {
+namespace {
+
+template <class Value>
+void load_values_as(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
+                    Value* out) noexcept {
   visit_element(type, [&]<class E>(E) {
     if constexpr (E::kKind != ElementKind::Float) {
-      for (std::int64_t i = 0; i < count; ++i) out[i] = E::value(p + i * stride);
+      if (stride == E::kSize) {  // contiguous: a loop the compiler vectorises
+        for (std::int64_t i = 0; i < count; ++i) {
+          out[i] = static_cast<Value>(E::value(p + i * E::kSize));
+        }
+      } else {
+        for (std::int64_t i = 0; i < count; ++i)
+          out[i] = static_cast<Value>(E::value(p + i * stride));
+      }
     }
   });
+}
+
+}  // namespace
+
+void load_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
+                 std::int64_t* out) noexcept {
+  load_values_as(type, p, stride, count, out);
+}
+
+void load_small_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
+                       std::int32_t* out) noexcept {
+  load_values_as(type, p, stride, count, out);
 }
 
 }  // namespace orvane::medical::fast

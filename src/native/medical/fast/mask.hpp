@@ -210,5 +210,9 @@ void load_flags(ElementType type, const char* p, std::int64_t stride, std::int64
                 std::uint8_t* out) noexcept;
 void load_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
                  std::int64_t* out) noexcept;
+// The same for elements of at most two bytes (label maps), whose values and their sums fit
+// an int32 exactly.
+void load_small_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
+                       std::int32_t* out) noexcept;
 
 }  // namespace orvane::medical::fast

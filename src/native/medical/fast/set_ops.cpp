@@ -88,6 +88,23 @@ void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out
                                                   result[i] = a[i] | b[i];
                                               }
                                             });
+    } else if (x.type.size <= 2 && y.type.size <= 2) {  // sums that cannot wrap
+      auto values = [](ElementType type) {
+        return [type](const char* p, std::int64_t step, std::int64_t count, std::int32_t* to) {
+          load_small_values(type, p, step, count, to);
+        };
+      };
+      in_chunks<std::int32_t, std::int32_t>(line, n, gil, values(x.type), values(y.type),
+                                            [test](const std::int32_t* a, const std::int32_t* b,
+                                                   std::int64_t count, std::uint8_t* result) {
+                                              if (test == SumTest::IsTwo) {
+                                                for (std::int64_t i = 0; i < count; ++i)
+                                                  result[i] = a[i] + b[i] == 2;
+                                              } else {
+                                                for (std::int64_t i = 0; i < count; ++i)
+                                                  result[i] = a[i] + b[i] != 0;
+                                              }
+                                            });
     } else {
       auto values = [](ElementType type) {
         return [type](const char* p, std::int64_t step, std::int64_t count, std::int64_t* to) {

@@ -32,10 +32,13 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
   if (!shell_by_planes_applies(planes_of_x)) return false;
   const std::int64_t plane = shape.shape[row] * shape.shape[inner];
   const std::int64_t along = shape.shape[last];
-  const std::int64_t group = std::min(kAcross, along);
   // The planes in flight take a quarter of the result's memory at most (or 1 MiB; their
-  // padding aside).
-  if (group * plane > std::max<std::int64_t>(shape.size / 4, std::int64_t{1} << 20)) return false;
+  // padding aside): 64 at a time where that allows (whole cache lines of the result at
+  // once), else 32 or 16, or a short line's all.
+  const std::int64_t room = std::max<std::int64_t>(shape.size / 4, std::int64_t{1} << 20);
+  std::int64_t group = std::min(kAcross, along);
+  while (group > 16 && group * plane > room) group /= 2;
+  if (group * plane > room) return false;
 
   Index to_strides{};  // the result's, in bytes
   std::int64_t stride = 1;
@@ -46,7 +49,7 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
   const std::int64_t pitch = plane_pitch(plane);
   std::vector<std::uint8_t> pending(static_cast<std::size_t>(group * pitch));
   auto target = [&](std::int64_t number) {
-    return pending.data() + (number % along) % kAcross * pitch;
+    return pending.data() + (number % along) % group * pitch;
   };
   auto done = [](const Index&, const std::uint8_t*, std::int64_t, std::int64_t) {};
   PlaneShells<decltype(target), decltype(done)> planes(planes_of_x, isa, EmptyLines::Zeroed, target,
@@ -54,10 +57,10 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
   for (std::int64_t number = 0;; ++number) {
     const bool more = planes.step();
     const std::int64_t at = number % along;
-    if ((at + 1) % kAcross == 0 || at + 1 == along) {
+    if ((at + 1) % group == 0 || at + 1 == along) {
       // The planes [first, at] of this line along the last axis are done: where they go is
       // set by the indices along the other axes (the planes' number over `along`).
-      const std::int64_t first = at - at % kAcross;
+      const std::int64_t first = at - at % group;
       std::int64_t rest = number / along;
       std::int64_t base = first;
       for (std::size_t k = ndim - 3; k-- > 0;) {
