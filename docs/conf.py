@@ -64,10 +64,10 @@ numpydoc_validation_exclude = {
     r"\.__getitem__$",  # _T: documented with the class
     r"\.__bool__$",
     r"^orvane\.basic\.[a-z]+$",  # module docstrings
+    # Pipeline objects, documented as data with the parameters of their call (which
+    # numpydoc cannot see).
+    r"^orvane\.basic\.trialgrid\.(experiments|functest)$",
 }
-# experiments and functest are pipeline objects, documented as data with the parameters of
-# their call (the docstring starts with the call's signature).
-numpydoc_validation_overrides = {"PR02": [r"``(experiments|functest)\(\*, data, params_pool"]}
 
 # The doctests: every ">>>" example of the API pages, against the compiled modules.
 doctest_test_doctest_blocks = "default"
