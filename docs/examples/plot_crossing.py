@@ -30,8 +30,9 @@ for name, y in [("through", through), ("touching", touching), ("far", far)]:
 # ``y`` meets the band in red.
 
 figure, axes = plt.subplots(1, 3, figsize=(11, 4), sharey=True)
-for ax, (name, y) in zip(axes, [("through", through), ("touching", touching), ("far", far)],
-                         strict=True):  # fmt: skip
+for ax, (name, y) in zip(
+    axes, [("through", through), ("touching", touching), ("far", far)], strict=True
+):
     picture = np.zeros(x.shape)
     picture[band] = 1
     picture[x] = 2

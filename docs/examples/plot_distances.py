@@ -37,11 +37,15 @@ for k, (first, second) in enumerate(pairs, start=1):
 # The minimum distance between the two regions nearest each other, and the two shell
 # points that give it (found here with a k-d tree, to draw the segment).
 
-distances = {(i, j): medical._minimum_dis(regions[i], regions[j], SPACING)
-             for i in range(count) for j in range(i + 1, count)}  # fmt: skip
+distances = {
+    (i, j): medical._minimum_dis(regions[i], regions[j], SPACING)
+    for i in range(count)
+    for j in range(i + 1, count)
+}
 (i, j), nearest = min(distances.items(), key=lambda item: item[1])
-shell_i = np.argwhere(medical._to_shell(regions[i])) * SPACING
-shell_j = np.argwhere(medical._to_shell(regions[j])) * SPACING
+# Pixel centres in millimetres: (index + 0.5) * spacing.
+shell_i = (np.argwhere(medical._to_shell(regions[i])) + 0.5) * SPACING
+shell_j = (np.argwhere(medical._to_shell(regions[j])) + 0.5) * SPACING
 lengths, index = cKDTree(shell_j).query(shell_i)
 start, end = shell_i[lengths.argmin()], shell_j[index[lengths.argmin()]]
 print(f"regions {i + 1} and {j + 1} are {nearest:.2f} mm apart")
@@ -51,14 +55,20 @@ print(f"regions {i + 1} and {j + 1} are {nearest:.2f} mm apart")
 
 extent = (0, mask.shape[0] * SPACING[0], 0, mask.shape[1] * SPACING[1])
 figure, ax = plt.subplots(figsize=(8, 6))
-ax.imshow(labels.T, origin="lower", extent=extent, cmap="Pastel1", interpolation="nearest")
+regions_image = np.ma.masked_equal(labels, 0).T  # the background left white
+ax.imshow(regions_image, origin="lower", extent=extent, cmap="Pastel1", interpolation="nearest")
 for first, second in pairs:
     points = (np.array([first, second]) + 0.5) * SPACING
     ax.plot(points[:, 0], points[:, 1], "-o", lw=1.5, ms=3)
-ax.plot([start[0] + 0.35, end[0] + 0.35], [start[1] + 0.55, end[1] + 0.55], "-", color="crimson",
-        lw=3)  # fmt: skip
-ax.annotate(f"{nearest:.1f} mm", (start + end) / 2, xytext=(8, 8), textcoords="offset points",
-            color="crimson", fontweight="bold")  # fmt: skip
+ax.plot(*zip(start, end, strict=True), "-o", color="crimson", lw=3, ms=5)
+ax.annotate(
+    f"{nearest:.1f} mm",
+    (start + end) / 2,
+    xytext=(8, 8),
+    textcoords="offset points",
+    color="crimson",
+    fontweight="bold",
+)
 ax.set_xlabel("x (mm)")
 ax.set_ylabel("y (mm)")
 ax.set_title("farthest pairs (_points_pair) and the minimum distance (_minimum_dis)")

@@ -37,12 +37,18 @@ for name, x in [("disc", disc), ("farthest region", farthest)]:
 points = np.argwhere(ring)
 hull = points[ConvexHull(points).vertices]
 figure, ax = plt.subplots(figsize=(7, 5.5))
-ax.imshow(labels.T, origin="lower", cmap="Pastel1", interpolation="nearest")
+ax.imshow(np.ma.masked_equal(labels, 0).T, origin="lower", cmap="Pastel1", interpolation="nearest")
 ax.fill(hull[:, 0], hull[:, 1], fill=False, edgecolor="black", lw=1.5, label="hull of the ring")
 for name, x, colour in [("disc", disc, "tab:green"), ("farthest region", farthest, "crimson")]:
     cx, cy = np.argwhere(x).mean(axis=0)
-    ax.plot(cx, cy, "*", ms=15, color=colour,
-            label=f"centroid of the {name}: {medical._is_enclosed(x, ring)}")  # fmt: skip
+    ax.plot(
+        cx,
+        cy,
+        "*",
+        ms=15,
+        color=colour,
+        label=f"centroid of the {name}: {medical._is_enclosed(x, ring)}",
+    )
 ax.legend(loc="upper right", fontsize=8)
 ax.set_title("_is_enclosed(x, ring)")
 plt.show()

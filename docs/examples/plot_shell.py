@@ -25,8 +25,9 @@ print(f"{mask.sum()} mask pixels, {thin.sum()} in the shell of width 1, {thick.s
 # The arrays are indexed ``[x, y]``: show their transpose with the origin at the bottom.
 
 figure, axes = plt.subplots(1, 2, figsize=(10, 4), sharey=True)
-for ax, shell, title in zip(axes, (thin, thick), ("_to_shell(mask)", "_to_shell(mask, 6)"),
-                            strict=True):  # fmt: skip
+for ax, shell, title in zip(
+    axes, (thin, thick), ("_to_shell(mask)", "_to_shell(mask, 6)"), strict=True
+):
     ax.imshow(mask.T, origin="lower", cmap="Greys", vmax=4)
     ax.imshow(np.ma.masked_where(~shell.T, shell.T), origin="lower", cmap="autumn")
     ax.set_title(title)

@@ -31,8 +31,9 @@ def smoothed_contrast(data, width, axis):
 
 
 pool = {"data": [bricks, bricks[:, :20]], "width": [1, 5, 15, 45], "axis": [0, 1]}
-table = trialgrid.traversal_on_params(data=smoothed_contrast, params_pool=pool,
-                                      concise_result=False)  # fmt: skip
+table = trialgrid.traversal_on_params(
+    data=smoothed_contrast, params_pool=pool, concise_result=False
+)
 print(table.drop(columns="cost_time").to_string())
 
 # %%
@@ -49,8 +50,9 @@ ok = table[passed]
 for (data, axis), rows in ok.groupby(["data", "arg: axis"]):
     ax.plot(rows["arg: width"], rows["result"], "-o", label=f"{data}, axis {axis}")
 failed = table[[not p for p in passed]]
-ax.plot(failed["arg: width"], np.zeros(len(failed)), "x", color="crimson", ms=10,
-        label="failed trials")  # fmt: skip
+ax.plot(
+    failed["arg: width"], np.zeros(len(failed)), "x", color="crimson", ms=10, label="failed trials"
+)
 ax.set_xscale("log")
 ax.set_xlabel("window width (pixels)")
 ax.set_ylabel("standard deviation of the gray levels")

@@ -1,7 +1,5 @@
 """Geometry of binary image masks (numpy arrays whose non-zero elements are inside).
 
-A spacing gives the physical size of one grid step along each axis, in axis order.
-
 A *mask* is a numpy array of any number of dimensions whose non-zero elements are inside:
 booleans, or integers 0 and 1 (other integers count by their integer value where two masks
 are added, see each function). Functions that take two masks expect them to have the same
