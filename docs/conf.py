@@ -40,7 +40,8 @@ exclude_patterns = ["_build", "examples", "gallery/*.py", "gallery/*.ipynb"]
 myst_heading_anchors = 3  # the README links to its own headings
 html_theme = "pydata_sphinx_theme"
 html_title = f"orvane {release}"
-html_static_path = []
+html_static_path = ["_static"]
+html_css_files = ["orvane.css"]
 html_theme_options = {
     "navbar_align": "left",
     "show_toc_level": 2,
@@ -49,7 +50,9 @@ html_theme_options = {
     "footer_start": ["copyright"],
     "footer_end": ["sphinx-version"],
 }
-html_sidebars = {"**": ["sidebar-nav-bs"], "index": [], "BAD_INPUT": []}
+# The section navigation only where a section has several pages (the API, the gallery).
+html_sidebars = {"**": ["sidebar-nav-bs"]}
+html_sidebars.update({page: [] for page in ("index", "guide", "BAD_INPUT", "ARCHITECTURE")})
 autodoc_member_order = "bysource"
 autodoc_typehints_format = "short"
 
