@@ -91,6 +91,7 @@ sphinx_gallery_conf = {
     "within_subsection_order": "FileNameSortKey",
     "show_memory": False,
     "min_reported_time": 1e9,  # no timings in the pages: they differ from build to build
+    "write_computation_times": False,  # their pages load scripts from the network
 }
 os.environ.setdefault("MPLBACKEND", "Agg")
 
