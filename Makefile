@@ -19,11 +19,13 @@ test:
 	@scripts/bootstrap.sh test docs
 	$(VENV)/bin/python -m pytest -q
 
-# The documentation site (docs/): the user guide and the API reference, into
-# build/docs/html, Sphinx's warnings as errors.
+# The documentation site (docs/): the user guide, the API reference and the gallery, into
+# build/docs/html, Sphinx's warnings as errors; then the examples of the API pages run as
+# doctests against the compiled modules (on the pages just read: -d shares them).
 docs:
 	@scripts/bootstrap.sh test docs
-	$(VENV)/bin/python -m sphinx -W --keep-going -q -b html docs build/docs/html
+	$(VENV)/bin/python -m sphinx -W --keep-going -q -E -b html -d build/docs/doctrees docs build/docs/html
+	$(VENV)/bin/python -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
 
 # The developer tools: ruff, clang-format and matplotlib for the README's pictures.
 tools:

@@ -208,6 +208,8 @@ def test_the_documentation_site_builds_from_the_modules_and_their_stubs(tmp_path
     page, the compiled docstring where there is one, the README's figures from docs/."""
     pytest.importorskip("sphinx")  # not with the oldest releases: it needs a newer requests
     pytest.importorskip("myst_parser")
+    for tool in ("numpydoc", "sphinx_gallery", "pydata_sphinx_theme"):  # the "docs" group
+        pytest.importorskip(tool)
     build = subprocess.run(
         [sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b", "html",
          str(REPOSITORY / "docs"), str(tmp_path)],
