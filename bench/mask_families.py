@@ -10,9 +10,12 @@ same process, beside the library route a user would take otherwise.
 
 import sys
 import time
+import warnings
 
 import numpy as np
 from scipy import ndimage
+from scipy.spatial import ConvexHull, QhullError, cKDTree
+from scipy.spatial.distance import pdist
 
 from orvane.basic import medical
 
@@ -81,7 +84,9 @@ def dense(shape):
     """A body mask filling about 90% of the volume."""
     x = np.zeros(shape, bool)
     j, k = np.ogrid[: shape[1], : shape[2]]
-    plane = ((j - shape[1] / 2) / (0.53 * shape[1])) ** 2 + ((k - shape[2] / 2) / (0.53 * shape[2])) ** 2
+    plane = ((j - shape[1] / 2) / (0.53 * shape[1])) ** 2 + (
+        (k - shape[2] / 2) / (0.53 * shape[2])
+    ) ** 2
     for i in range(1, shape[0] - 1):
         x[i] = plane <= 1
     return x
@@ -139,41 +144,125 @@ def best(func, repeats=3):
     return min(times)
 
 
+def spacing_of(x):
+    """SPACING3 for a volume; its first axes for a slice, 1.0 for the time of a series."""
+    return (SPACING3 + [1.0] * x.ndim)[: x.ndim]
+
+
 ROWS = {
     "_superposition": lambda x, y: medical._superposition(x, y),
     "_to_shell": lambda x, y: medical._to_shell(x),
     "_is_cross": lambda x, y: medical._is_cross(x, y, 4),
-    "_points_pair": lambda x, y: medical._points_pair(x, SPACING3),
-    "_minimum_dis": lambda x, y: medical._minimum_dis(x, y, SPACING3),
+    "_points_pair": lambda x, y: medical._points_pair(x, spacing_of(x)),
+    "_minimum_dis": lambda x, y: medical._minimum_dis(x, y, spacing_of(x)),
 }
-ANCHORS = {
+
+
+def shell_points(x):
+    return np.argwhere(x & ~ndimage.binary_erosion(x))
+
+
+# What a user would call instead, on the same masks (boolean, C order).
+LIBRARY = {
+    "_superposition": lambda x, y: np.logical_and(x, y),
     "_to_shell": lambda x, y: x & ~ndimage.binary_erosion(x),
-}
+    "_is_cross": lambda x, y: ndimage.label(
+        ndimage.binary_dilation(x, iterations=4) & ~x & y)[1] != 1,
+    "_points_pair": lambda x, y: pdist(
+        (points := shell_points(x) * spacing_of(x))[ConvexHull(points).vertices]).max(),
+    "_minimum_dis": lambda x, y: cKDTree(shell_points(y) * spacing_of(y)).query(
+        shell_points(x) * spacing_of(x))[0].min(),
+}  # fmt: skip
 
 
-def table(shape, layouts, families):
-    print(f"\nmask families, {'x'.join(map(str, shape))}: time as a multiple of x.copy(order='K')")
-    print(f"{'family':<10} {'layout':<8} {'copy ms':>8} " + " ".join(f"{r:>14}" for r in ROWS))
+def cell(func, unit):
+    """func's time as a multiple of `unit`, or what it raised."""
+    try:
+        return f"{best(func) / unit:7.1f}x"
+    except (ValueError, QhullError) as exc:
+        return f"{type(exc).__name__[:7]:>8}"
+
+
+def table(shape, layouts, families, library=True):
+    """Rows of (family, layout, copy ms, one cell per function)."""
+    label = "x".join(map(str, shape))
+    print(f"\nmask families, {label}: each function as a multiple of x.copy(order='K')")
+    print(
+        f"{'family':<10} {'layout':<11} {'copy ms':>7} " + " ".join(f"{r[:13]:>13}" for r in ROWS)
+    )
+    rows = []
     for family in families:
         made = FAMILIES[family](shape)
-        for layout in layouts:
-            x = as_layout(made, layout)
-            y = as_layout(partner(made), layout)
+        layout_names = layouts + (["library"] if library else [])
+        for layout in layout_names:
+            x = as_layout(made, "C bool" if layout == "library" else layout)
+            y = as_layout(partner(made), "C bool" if layout == "library" else layout)
             unit = min(best(lambda x=x: x.copy(order="K")) for _ in range(3))
-            cells = []
-            for func in ROWS.values():
+            funcs = LIBRARY if layout == "library" else ROWS
+            cells = [cell(lambda f=func, x=x, y=y: f(x, y), unit) for func in funcs.values()]
+            rows.append((family, layout, unit, cells))
+            shown = " ".join(f"{c:>13}" for c in cells)
+            print(f"{family:<10} {layout:<11} {unit * 1e3:7.2f} {shown}", flush=True)
+    return rows
+
+
+def series(shape):
+    """A 4-D series: a ball that moves along the first axis from one time point to the next."""
+    x = np.zeros(shape, bool)
+    for t in range(shape[3]):
+        volume = np.zeros(shape[:3], bool)
+        _ball_slices(shape[:3], [shape[0] / 2 + 2 * t, shape[1] / 2, shape[2] / 2],
+                     0.3 * min(shape[:3]), volume)  # fmt: skip
+        x[..., t] = volume
+    return x
+
+
+def slice_disc(shape):
+    i, j = np.ogrid[: shape[0], : shape[1]]
+    return (i - shape[0] / 2) ** 2 + (j - shape[1] / 2) ** 2 <= (0.3 * min(shape)) ** 2
+
+
+def degenerate(shape):
+    """Empty and one-voxel masks: the functions refuse them, as the plain steps do."""
+    label = "x".join(map(str, shape))
+    print(f"\nempty and one-voxel masks, {label}: the refusal, as a multiple of x.copy()")
+    empty = np.zeros(shape, bool)
+    one = empty.copy()
+    one[tuple(n // 2 for n in shape)] = True
+    unit = min(best(lambda: empty.copy(order="K")) for _ in range(3))
+    calls = {
+        "_points_pair(empty)": lambda: medical._points_pair(empty, SPACING3),
+        "_points_pair(one)": lambda: medical._points_pair(one, SPACING3),
+        "_minimum_dis(empty, one)": lambda: medical._minimum_dis(empty, one, SPACING3),
+        "_minimum_dis(one, empty)": lambda: medical._minimum_dis(one, empty, SPACING3),
+        "_is_enclosed(empty, one)": lambda: medical._is_enclosed(empty, one),
+    }
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # the mean of an empty slice
+        for name, call in calls.items():
+            times, outcome = [], "returned"
+            for _ in range(3):
+                start = time.perf_counter()
                 try:
-                    cells.append(f"{best(lambda f=func: f(x, y)) / unit:13.1f}x")
-                except ValueError:
-                    cells.append(f"{'error':>14}")
-            print(f"{family:<10} {layout:<8} {unit * 1e3:8.2f} " + " ".join(cells), flush=True)
+                    call()
+                except Exception as exc:  # the refusal is what is measured
+                    outcome = type(exc).__name__
+                times.append(time.perf_counter() - start)
+            print(f"{name:<26} {min(times) / unit:7.1f}x  {outcome}")
+
+
+LAYOUTS = ["C bool", "F bool", "C uint8", "F uint8"]
 
 
 def main():
     quick = "--quick" in sys.argv
-    shape = (128, 128, 64) if quick else (256, 256, 128)
-    layouts = ["C bool", "F bool", "C uint8", "F uint8"]
-    table(shape, layouts, list(FAMILIES))
+    shape = (128, 128, 64) if quick else (512, 512, 256)
+    table(shape, LAYOUTS, list(FAMILIES))
+    FAMILIES["slice"] = slice_disc
+    FAMILIES["series"] = series
+    table((512, 512) if quick else (2048, 2048), LAYOUTS, ["slice"])
+    table((64, 64, 32, 8) if quick else (128, 128, 64, 8), LAYOUTS, ["series"])
+    degenerate(shape)
 
 
 if __name__ == "__main__":
