@@ -65,7 +65,7 @@ void transpose(Bytes (&rows)[16]) noexcept {
 
 void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t count,
                   std::int64_t rows, std::int64_t n, std::uint8_t* out, std::int64_t row_stride,
-                  std::int64_t column_stride, bool streaming) noexcept {
+                  std::int64_t column_stride, bool streaming, bool zeroed) noexcept {
   const std::int64_t plane = pitch;
   streaming = streaming && count == kAcross;  // whole lines only
   for (std::int64_t a = 0; a < rows; ++a) {
@@ -79,6 +79,7 @@ void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t c
       // All of a byte's planes first, then each byte's run written at once: its cache line
       // is then written whole before another store can evict it.
       Bytes blocks[kAcross / 16][16];
+      bool set[kAcross / 16];
       for (std::int64_t q = 0; q < blocks_of_planes; ++q) {
         Bytes(&block)[16] = blocks[q];
         const std::int64_t held = std::min<std::int64_t>(16, count - 16 * q);
@@ -94,11 +95,13 @@ void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t c
         // A shell is thin: most blocks hold no element of it, and all zeros need no transpose.
         std::uint64_t halves[2];
         std::memcpy(halves, &any, 16);
-        if ((halves[0] | halves[1]) != 0) transpose(block);
+        set[q] = (halves[0] | halves[1]) != 0;
+        if (set[q]) transpose(block);
       }
       for (int j = 0; j < 16; ++j) {
         std::uint8_t* run = to + (b + j) * column_stride;
         for (std::int64_t q = 0; q < blocks_of_planes; ++q) {
+          if (zeroed && !set[q]) continue;  // zeros where zeros are
           const std::int64_t held = std::min<std::int64_t>(16, count - 16 * q);
           if (held == 16) {
             store(run + 16 * q, blocks[q][j], streaming);

@@ -20,10 +20,11 @@ inline std::int64_t plane_pitch(std::int64_t plane) noexcept {
 
 // Byte (a, b) of plane s (s < count <= kAcross; plane s starts at planes + s * pitch and
 // holds `rows` x `n` bytes in C order) goes to out[a * row_stride + b * column_stride + s].
-// `streaming`: for a result beyond the caches, whose lines are then stored around them.
+// `streaming`: for a result beyond the caches, whose lines are then stored around them;
+// `zeroed`: `out` holds zeros already, and blocks of 16 x 16 zero bytes are not stored.
 void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t count,
                   std::int64_t rows, std::int64_t n, std::uint8_t* out, std::int64_t row_stride,
-                  std::int64_t column_stride, bool streaming) noexcept;
+                  std::int64_t column_stride, bool streaming, bool zeroed) noexcept;
 
 // Results of more bytes than this are beyond the caches.
 inline constexpr std::int64_t kCachedBytes = std::int64_t{16} << 20;

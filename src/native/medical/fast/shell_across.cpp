@@ -1,6 +1,7 @@
 #include "shell_across.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "across.hpp"
@@ -46,6 +47,10 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
     to_strides[k] = stride;
     stride *= shape.shape[k];
   }
+  // A shell is thin: the result is zeroed in one sequential pass, and only the blocks that
+  // hold an element of the shell are written across it.
+  std::memset(out, 0, static_cast<std::size_t>(shape.size));
+  gil.progress(shape.size / 8);
   const std::int64_t pitch = plane_pitch(plane);
   std::vector<std::uint8_t> pending(static_cast<std::size_t>(group * pitch));
   auto target = [&](std::int64_t number) {
@@ -69,7 +74,7 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
         rest /= shape.shape[axis];
       }
       write_across(pending.data(), pitch, at - first + 1, shape.shape[row], shape.shape[inner],
-                   out + base, to_strides[row], to_strides[inner], shape.size > kCachedBytes);
+                   out + base, to_strides[row], to_strides[inner], shape.size > kCachedBytes, true);
       gil.progress((at - first + 1) * plane);
     }
     if (!more) return true;
