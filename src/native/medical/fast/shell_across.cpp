@@ -8,10 +8,60 @@
 #include "shell_line.hpp"
 
 namespace orvane::medical::fast {
+namespace {
+
+// The shell of a 2-D mask stored in Fortran order (contiguous columns): its columns are
+// the lines of one plane in memory order, worked out up to 64 at a time into a buffer and
+// written across into the C-ordered result.
+bool shell_across_columns(const MaskData& x, std::uint8_t* out, Isa isa, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  const std::int64_t n = shape.shape[0];        // elements of a column
+  const std::int64_t columns = shape.shape[1];  // the result's last axis
+  if (shape.strides[0] != 1 || shape.strides[1] != n || n < 2 || columns < 2) return false;
+  const std::int64_t room = std::max<std::int64_t>(shape.size / 4, std::int64_t{1} << 20);
+  const std::int64_t group = std::min(kAcross, columns);
+  if (group * n > room) return false;
+  std::memset(out, 0, static_cast<std::size_t>(shape.size));
+  gil.progress(shape.size / 8);
+  const ShellLineKernel kernel = shell_line_kernel(isa, 2);
+  const bool labels = x.type.kind != ElementKind::Bool;
+  const std::int64_t pitch = plane_pitch(n);
+  std::vector<std::uint8_t> pending(static_cast<std::size_t>(group * pitch));
+  const auto* from = reinterpret_cast<const std::uint8_t*>(x.data);
+  for (std::int64_t first = 0; first < columns; first += group) {
+    const std::int64_t count = std::min(group, columns - first);
+    for (std::int64_t s = 0; s < count; ++s) {
+      const std::int64_t column = first + s;
+      const std::uint8_t* line = from + column * n;
+      std::uint8_t* to = pending.data() + s * pitch;
+      // The first and last columns, and each column's ends, are on the array's border.
+      if (column == 0 || column + 1 == columns) {
+        for (std::int64_t i = 0; i < n; ++i) to[i] = line[i] != 0;
+      } else {
+        Sides sides{};
+        sides[0] = line - n;
+        sides[1] = line + n;
+        kernel(to, line, sides, 1, n - 1);
+        to[0] = line[0] != 0;
+        to[n - 1] = line[n - 1] != 0;
+      }
+      if (labels) add_other_labels(to, line, 0, n);
+    }
+    write_across(pending.data(), pitch, count, 1, n, out + first, 0, columns,
+                 shape.size > kCachedBytes, true);
+    gil.progress(count * n);
+  }
+  return true;
+}
+
+}  // namespace
 
 bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
   const std::size_t ndim = shape.ndim;
+  if (ndim == 2 && shell_by_planes_applies(reordered(x, memory_order(shape)))) {
+    return shell_across_columns(x, out, isa, gil);
+  }
   if (ndim < 3) return false;
   // The shell is the same in any order of the axes. Taken here: the other axes in memory
   // order, then the result's last axis, then x's two innermost axes as planes. Consecutive

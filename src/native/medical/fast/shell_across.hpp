@@ -11,9 +11,9 @@
 namespace orvane::medical::fast {
 
 // The shell into `out` (C-ordered, of x's shape), as shell_by_planes has it; false (nothing
-// written) where x's layout does not suit: fewer than three axes, planes of x (its two
-// smallest strides) not contiguous, or the result's last axis among them (then C order
-// reads x well enough).
+// written) where x's layout does not suit: one axis, planes of x (its two smallest strides)
+// not contiguous, or, from three axes on, the result's last axis among them (then C order
+// reads x well enough). A 2-D mask takes this route in Fortran order.
 bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast
