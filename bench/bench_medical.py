@@ -16,6 +16,9 @@ Prints four tables and draws docs/medical_timing.png:
    hulls and the plain steps, time and peak memory added.
 3. and 4. The farthest pair and the minimum distance against mask size, where the plain
    steps compare every pair of points and so run only while their memory stays small.
+5. The masks users bring (bench/mask_families.py): shape families in C and Fortran order,
+   boolean and as label maps, 2-D slices and 4-D series, beside the library routes, and
+   the refusal of empty and one-voxel masks.
 The plain steps are forced by rebinding module names to equal objects.
 """
 
@@ -514,6 +517,9 @@ def main():
     pair_rows = farthest_pair_table(pair_radii)
     distance_rows = distance_table(ball_radii)
     plot(volume_rows, threads, pair_rows, distance_rows)
+    import mask_families  # the masks users bring: layouts, label maps, shapes
+
+    mask_families.main(quick)
 
 
 if __name__ == "__main__":

@@ -4,13 +4,15 @@ imaging tools give (nibabel's Fortran order, label maps, 2-D slices, 4-D series)
 
     .venv/bin/python bench/mask_families.py [--quick]
 
-prints, per family and layout, each function as a multiple of one x.copy(order="K") in the
-same process, beside the library route a user would take otherwise.
+(and bench/bench_medical.py, after its own tables) prints, per family and layout, each
+function as a multiple of one x.copy(order="K") in the same process, beside the library
+route a user would take otherwise.
 """
 
 import sys
 import time
 import warnings
+from pathlib import Path
 
 import numpy as np
 from scipy import ndimage
@@ -18,6 +20,9 @@ from scipy.spatial import ConvexHull, QhullError, cKDTree
 from scipy.spatial.distance import pdist
 
 from orvane.basic import medical
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from bench_medical import best_seconds  # noqa: E402
 
 SPACING3 = [0.8, 0.8, 2.5]
 
@@ -133,17 +138,6 @@ def as_layout(x, layout):
     return np.asfortranarray(labels)
 
 
-def best(func, repeats=3):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        func()
-        times.append(time.perf_counter() - start)
-        if times[-1] > 2.0:
-            break
-    return min(times)
-
-
 def spacing_of(x):
     """SPACING3 for a volume; its first axes for a slice, 1.0 for the time of a series."""
     return (SPACING3 + [1.0] * x.ndim)[: x.ndim]
@@ -178,7 +172,7 @@ LIBRARY = {
 def cell(func, unit):
     """func's time as a multiple of `unit`, or what it raised."""
     try:
-        return f"{best(func) / unit:7.1f}x"
+        return f"{best_seconds(func) / unit:7.1f}x"
     except (ValueError, QhullError) as exc:
         return f"{type(exc).__name__[:7]:>8}"
 
@@ -197,7 +191,7 @@ def table(shape, layouts, families, library=True):
         for layout in layout_names:
             x = as_layout(made, "C bool" if layout == "library" else layout)
             y = as_layout(partner(made), "C bool" if layout == "library" else layout)
-            unit = min(best(lambda x=x: x.copy(order="K")) for _ in range(3))
+            unit = min(best_seconds(lambda x=x: x.copy(order="K")) for _ in range(3))
             funcs = LIBRARY if layout == "library" else ROWS
             cells = [cell(lambda f=func, x=x, y=y: f(x, y), unit) for func in funcs.values()]
             rows.append((family, layout, unit, cells))
@@ -229,7 +223,7 @@ def degenerate(shape):
     empty = np.zeros(shape, bool)
     one = empty.copy()
     one[tuple(n // 2 for n in shape)] = True
-    unit = min(best(lambda: empty.copy(order="K")) for _ in range(3))
+    unit = min(best_seconds(lambda: empty.copy(order="K")) for _ in range(3))
     calls = {
         "_points_pair(empty)": lambda: medical._points_pair(empty, SPACING3),
         "_points_pair(one)": lambda: medical._points_pair(one, SPACING3),
@@ -254,8 +248,8 @@ def degenerate(shape):
 LAYOUTS = ["C bool", "F bool", "C uint8", "F uint8"]
 
 
-def main():
-    quick = "--quick" in sys.argv
+def main(quick=None):
+    quick = "--quick" in sys.argv if quick is None else quick
     shape = (128, 128, 64) if quick else (512, 512, 256)
     table(shape, LAYOUTS, list(FAMILIES))
     FAMILIES["slice"] = slice_disc

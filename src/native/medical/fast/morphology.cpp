@@ -9,6 +9,7 @@
 // Its pieces are counted as scipy's label counts them, and the answer is that count != 1.
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "band_rounds.hpp"
 #include "bounds.hpp"
@@ -230,9 +231,16 @@ void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* se
       for_each_slab_chunk(
           shape, first,
           [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+            std::uint8_t* to = set + first * slab + offset;
+            if (y.type.size == 1 && last_stride(y) == 1) {  // the byte's value, either sign
+              const auto* from =
+                  reinterpret_cast<const std::uint8_t*>(line_start(y, index)) + start;
+              const bool labels = y.type.kind != ElementKind::Bool;
+              for (std::int64_t i = 0; i < count; ++i) to[i] = labels && from[i] == 2;
+              return;
+            }
             std::int64_t ys[kRowChunk];
             values_at(y, index, start, count, ys);
-            std::uint8_t* to = set + first * slab + offset;
             for (std::int64_t i = 0; i < count; ++i) to[i] = ys[i] == 2;
           });
       gil.progress(slab);
@@ -302,6 +310,51 @@ Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count) {
   return result;
 }
 
+// The pieces of the band for a y of other values than 0 and 1 (a label map), where the
+// band is where y is 2 away from x: outside x's bounding box widened by t no round reaches
+// and x is 0, so the band there is y == 2; inside, the steps' own formula. Worked out on
+// the whole array in one pass and on the box in a buffer of its own (with no round or no
+// element of x, the band is y == 2 everywhere); nullopt (for the whole array's distances)
+// where the box is over half the array.
+std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const MaskData& x,
+                                                 const MaskData& y, std::int64_t t, Isa isa) {
+  const Geometry& shape = x.geometry;
+  std::optional<Box> box;
+  if (t > 0) {
+    rt::WithoutGil gil;
+    box = bounding_box(x, isa, gil);
+  }
+  const Box region = box ? widened(*box, t, shape) : Box{};
+  const MaskData near_x = restricted(x, region);
+  const MaskData near_y = restricted(y, region);
+  if (box && near_x.geometry.size > shape.size / 2) return std::nullopt;
+  Ref scratch = new_bool_array(call, shape);
+  const WritableMask set(scratch);
+  rt::WithoutGil gil;
+  auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
+  band(x, y, 0, bytes, gil);  // y == 2
+  if (!box) return count_pieces(bytes, shape, gil);
+  std::vector<std::uint8_t> inside(static_cast<std::size_t>(near_x.geometry.size));
+  band(near_x, near_y, t, inside.data(), gil);
+  // The box's lines into their places in the whole array (both C-ordered).
+  const Geometry& part = near_x.geometry;
+  Index to_strides{};
+  std::int64_t stride = 1;
+  for (std::size_t k = shape.ndim; k-- > 0;) {
+    to_strides[k] = stride;
+    stride *= shape.shape[k];
+  }
+  std::int64_t line = 0;
+  for_each_chunk(part, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
+    std::int64_t at = start + region.low[shape.ndim - 1];
+    for (std::size_t k = 0; k + 1 < shape.ndim; ++k)
+      at += (index[k] + region.low[k]) * to_strides[k];
+    std::copy_n(inside.data() + line * part.last() + start, count, bytes + at);
+    if (start + count == part.last()) ++line;
+  });
+  return count_pieces(bytes, shape, gil);
+}
+
 Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count) {
   if (!call.bound_at_import(
           {"range", "int", "np", "np.zeros_like", "np.where", "binary_dilation", "label"})) {
@@ -338,6 +391,8 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
     const Box region = widened(*box, t, near_x.geometry);
     near_x = restricted(near_x, region);
     near_y = restricted(near_y, region);
+  } else if (auto pieces = labelled_band_pieces(call, near_x, near_y, t, isa)) {
+    return rt::boolean(*pieces != 1);
   }
   // The band, like the steps' own np.zeros_like(x), takes one array, of the box's shape at
   // most x's (made by numpy, whose large allocations are backed by huge pages where the
