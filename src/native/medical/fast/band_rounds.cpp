@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "bounds.hpp"
 #include "shell_line.hpp"
 
 namespace orvane::medical::fast {
@@ -55,22 +56,94 @@ void clear_padding(std::uint8_t* buffer, const Padded& padded) {
   } while (walker.next());
 }
 
+// Bytes of the two padded copies that the caches hold while the rounds run.
+constexpr double kCachedCopies = 8 << 20;
+
+// The memory that the two padded copies may take: a quarter of the mask (or 1 MiB).
+double room(std::int64_t whole) {
+  return std::max(static_cast<double>(whole) / 4, double{1 << 20});
+}
+
+// Elements of one padded plane (an index along the first axis).
+double padded_plane(const Geometry& box) {
+  double plane = 1;
+  for (std::size_t k = 1; k < box.ndim; ++k) plane *= static_cast<double>(box.shape[k] + 2);
+  return plane;
+}
+
+// The planes (along the first axis) of the band worked out at once: all of them while the
+// two padded copies fit `budget` bytes, else as many as fit with the t planes on either
+// side that their rounds read.
+std::int64_t planes_at_once(const Geometry& box, std::int64_t t, double budget) {
+  const double fit = budget / (2 * padded_plane(box)) - 2;
+  if (fit >= static_cast<double>(box.shape[0])) return box.shape[0];
+  return static_cast<std::int64_t>(fit) - 2 * t;
+}
+
+// The padded copies, kept from one slab to the next.
+struct Copies {
+  std::vector<std::uint8_t> front;
+  std::vector<std::uint8_t> back;
+};
+
+void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+                  Copies& copies, Isa isa, rt::WithoutGil& gil);
+
 }  // namespace
 
 bool rounds_fit(const Geometry& box, std::int64_t whole) {
-  double padded = 1;
-  for (std::size_t k = 0; k < box.ndim; ++k) padded *= static_cast<double>(box.shape[k] + 2);
-  return 2 * padded <= std::max(static_cast<double>(whole) / 4, double{1 << 20});
+  return box.ndim > 1 ? planes_at_once(box, kMostRounds, room(whole)) >= 1
+                      : 2 * (static_cast<double>(box.shape[0]) + 2) <= room(whole);
 }
 
-void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                    Isa isa, rt::WithoutGil& gil) {
+void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
+                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil) {
+  const Geometry& shape = x.geometry;
+  // Slabs whose copies stay in the processor's caches while their rounds run, unless
+  // that leaves fewer planes to a slab than its rounds read beside it.
+  std::int64_t at_once = 0;
+  if (shape.ndim > 1) {
+    const std::int64_t cached = planes_at_once(shape, t, std::min(room(whole), kCachedCopies));
+    at_once = cached >= 2 * t ? cached : planes_at_once(shape, t, room(whole));
+    at_once = std::max<std::int64_t>(1, at_once);
+  }
+  Copies copies;
+  if (shape.ndim == 1 || at_once >= shape.shape[0]) {
+    return band_of_slab(x, y, t, set, copies, isa, gil);
+  }
+  // Slab by slab along the first axis: each slab's rounds run over it and the t planes on
+  // either side (a round reaches one plane further), and only the slab's own planes, which
+  // no plane beyond those reaches, are kept.
+  const std::int64_t plane = shape.size / shape.shape[0];
+  std::vector<std::uint8_t> part;
+  for (std::int64_t first = 0; first < shape.shape[0]; first += at_once) {
+    const std::int64_t last = std::min(shape.shape[0], first + at_once);  // one past
+    Box slab;
+    for (std::size_t k = 0; k < shape.ndim; ++k) slab.high[k] = shape.shape[k] - 1;
+    slab.low[0] = std::max<std::int64_t>(0, first - t);
+    slab.high[0] = std::min(shape.shape[0], last + t) - 1;
+    const MaskData near_x = restricted(x, slab);
+    part.resize(static_cast<std::size_t>(near_x.geometry.size));
+    band_of_slab(near_x, restricted(y, slab), t, part.data(), copies, isa, gil);
+    std::copy_n(part.data() + (first - slab.low[0]) * plane, (last - first) * plane,
+                set + first * plane);
+  }
+}
+
+namespace {
+
+void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+                  Copies& copies, Isa isa, rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
   const std::size_t ndim = shape.ndim;
   const std::int64_t n = shape.last();
   const Padded padded(shape);
-  std::vector<std::uint8_t> front(static_cast<std::size_t>(padded.size), 0);
-  std::vector<std::uint8_t> back(static_cast<std::size_t>(padded.size), 0);
+  // Zeroed anew (the padding outside the rounds' stretch stays 0), in memory kept from the
+  // last slab: no new pages to fault in.
+  std::vector<std::uint8_t>& front = copies.front;
+  std::vector<std::uint8_t>& back = copies.back;
+  front.assign(static_cast<std::size_t>(padded.size), 0);
+  back.assign(static_cast<std::size_t>(padded.size), 0);
   const std::int64_t x_step = x.geometry.strides[ndim - 1];
   const std::int64_t y_step = y.geometry.strides[ndim - 1];
 
@@ -131,4 +204,5 @@ void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::u
   } while (again.next());
 }
 
+}  // namespace
 }  // namespace orvane::medical::fast

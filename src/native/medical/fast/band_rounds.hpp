@@ -11,15 +11,16 @@ namespace orvane::medical::fast {
 // Rounds up to which band_by_rounds is taken.
 inline constexpr std::int64_t kMostRounds = 8;
 
-// Whether band_by_rounds may take its two padded copies of a box of `box` for a mask of
-// `whole` elements: together at most a quarter of the mask (or 1 MiB), so that the
-// crossing test still adds about one array of the mask's size at most.
+// Whether band_by_rounds may work on a box of `box` for a mask of `whole` elements: its two
+// padded copies, of the whole box or of slabs of it along the first axis, take a quarter
+// of the mask (or 1 MiB) at most, so that the crossing test still adds about one array of
+// the mask's size at most.
 bool rounds_fit(const Geometry& box, std::int64_t whole);
 
 // For boolean x and y of one shape and 1 <= t <= kMostRounds: 1 where an element is
 // reached by t dilations of x, not in x, and in y, else 0, into `set` (C-ordered). The
-// outside of the array holds no element of x.
-void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                    Isa isa, rt::WithoutGil& gil);
+// outside of the array holds no element of x. `whole`: the mask's elements (rounds_fit).
+void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
+                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast

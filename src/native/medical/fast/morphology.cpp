@@ -408,7 +408,7 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
     rt::WithoutGil gil;
     auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
     if (by_rounds) {
-      band_by_rounds(near_x, near_y, t, bytes, isa, gil);
+      band_by_rounds(near_x, near_y, t, first.mask()->geometry.size, bytes, isa, gil);
     } else {
       band(near_x, near_y, t, bytes, gil);
     }
