@@ -198,8 +198,9 @@ std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spac
                                        std::int64_t& count, rt::WithoutGil& gil) {
   const std::size_t ndim = mask.geometry.ndim;
   // The extreme points are the same whatever the order of the axes, so they are found in
-  // the mask's own memory order (a Fortran-ordered mask read along its first axis).
-  const AxisOrder order = memory_order(mask.geometry);
+  // the mask's own memory order (a Fortran-ordered mask read along its first axis), on long
+  // lines.
+  const AxisOrder order = line_order(mask.geometry);
   std::vector<Candidate> candidates = line_extremes(reordered(mask, order), isa, count, gil);
   if (count < 2 || spacing.smallest_magnitude() == 0.0) return std::nullopt;
   // Every order of the planes keeps every extreme point. The plane of the last two axes

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace orvane::medical::fast {
 
@@ -72,6 +73,17 @@ AxisOrder memory_order(const Geometry& shape) noexcept {
     previous = magnitude(k);
   }
   if (!ordered) sort_axes(order, shape.ndim, magnitude);
+  return order;
+}
+
+AxisOrder line_order(const Geometry& shape) noexcept {
+  AxisOrder order = memory_order(shape);
+  const std::size_t n = shape.ndim;
+  constexpr std::int64_t kShortLine = 32;
+  if (n > 1 && shape.shape[order[n - 1]] < kShortLine &&
+      shape.shape[order[n - 2]] > shape.shape[order[n - 1]]) {
+    std::swap(order[n - 1], order[n - 2]);
+  }
   return order;
 }
 

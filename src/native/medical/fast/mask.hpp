@@ -160,6 +160,11 @@ using AxisOrder = std::array<std::size_t, kMaxAxes>;
 // The identity where the axes are in that order already.
 AxisOrder memory_order(const Geometry& shape) noexcept;
 
+// memory_order, but with a short innermost axis (a series of a few time points, last in C
+// order) swapped with the next one where that is longer: work done line by line then has
+// long lines, at a small stride. For work whose answer does not depend on the order.
+AxisOrder line_order(const Geometry& shape) noexcept;
+
 // The same elements with the axes taken in `order` (a view: the data is not moved).
 MaskData reordered(const MaskData& x, const AxisOrder& order) noexcept;
 

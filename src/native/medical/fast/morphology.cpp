@@ -375,9 +375,9 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   // element has no band.
   // The count of pieces is the same whatever the order of the axes (the rounds and the
   // pieces' connectivity treat every axis alike), so the work walks x's memory in order (a
-  // Fortran-ordered x with its axes reversed).
+  // Fortran-ordered x with its axes reversed), on long lines.
   const Isa isa = isa_of(call);
-  const AxisOrder order = memory_order(first.mask()->geometry);
+  const AxisOrder order = line_order(first.mask()->geometry);
   MaskData near_x = reordered(*first.mask(), order);
   MaskData near_y = reordered(*second.mask(), order);
   if (near_y.type.kind == ElementKind::Bool) {
