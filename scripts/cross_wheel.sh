@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Wheels for 64-bit ARM Linux (aarch64), cross-compiled on an x86-64 Debian machine, for
-# CI (.ci/run) and releases:
+# Wheels for 64-bit ARM Linux (aarch64), cross-compiled on an x86-64 Debian machine (not
+# yet a step of .ci/run):
 #
 #   scripts/cross_wheel.sh OUT python3.13 python3.14 python3.15
 #
