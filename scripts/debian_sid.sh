@@ -7,15 +7,28 @@
 #   scripts/debian_sid.sh run CMD...   # run CMD in it, in this checkout, mounted at its path
 #   scripts/debian_sid.sh unmount      # undo the mounts that `run` made
 #
-# The root lives in $SID_ROOT (default /var/tmp/orvane-sid) and is made only when missing.
-# Inside, pip trusts this machine's certificates and uses PyPI only.
+# SID_ARCH=arm64 does the same for 64-bit ARM Linux (aarch64) on an x86-64 machine: a root
+# of arm64 packages (mmdebstrap, ~15 minutes, as the packages' scripts run emulated) whose
+# programs run under qemu-user (Debian's qemu-user-static registers itself with binfmt).
+# It holds the interpreters, their headers (for scripts/cross_wheel.sh) and binutils, but
+# no compiler: the modules are cross-compiled on the machine.
+#
+# The root lives in $SID_ROOT (default /var/tmp/orvane-sid, /var/tmp/orvane-sid-arm64 for
+# arm64) and is made only when missing. Inside, pip trusts this machine's certificates and
+# uses PyPI only.
 set -euo pipefail
 checkout=$(cd "$(dirname "$0")/.." && pwd)
-root=${SID_ROOT:-/var/tmp/orvane-sid}
+arch=${SID_ARCH:-native}
+if [ "$arch" = native ]; then
+  root=${SID_ROOT:-/var/tmp/orvane-sid}
+else
+  root=${SID_ROOT:-/var/tmp/orvane-sid-$arch}
+fi
 interpreters=(python3.13 python3.14 python3.15)
 
 packages() {
-  local list=(g++ make git ca-certificates)
+  local list=(ca-certificates)
+  if [ "$arch" = native ]; then list+=(g++ make git); else list+=(binutils); fi
   for python in "${interpreters[@]}"; do list+=("$python" "$python-venv" "$python-dev"); done
   local IFS=,
   echo "${list[*]}"
@@ -23,10 +36,31 @@ packages() {
 
 make_root() {
   if [ -x "$root/usr/bin/${interpreters[-1]}" ]; then return 0; fi
-  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
   rm -rf "$root"
-  debootstrap --variant=minbase --include="$(packages)" sid "$root" >"$root.log" 2>&1 ||
-    { tail -n 20 "$root.log"; exit 1; }
+  if [ "$arch" = native ]; then
+    command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
+    debootstrap --variant=minbase --include="$(packages)" sid "$root" >"$root.log" 2>&1 ||
+      { tail -n 20 "$root.log"; exit 1; }
+  else
+    foreign_ready
+    # The suite's Release file is marked expired on some mirrors; debootstrap ignores that.
+    mmdebstrap --mode=root --arch="$arch" --variant=apt --include="$(packages)" \
+      --aptopt='Acquire::Check-Valid-Until "false"' sid "$root" >"$root.log" 2>&1 ||
+      { tail -n 20 "$root.log"; exit 1; }
+  fi
+}
+
+# mmdebstrap, and qemu-user registered with the kernel's binfmt_misc (with the F flag, so
+# that programs inside a chroot find their emulator).
+foreign_ready() {
+  local emulator=/proc/sys/fs/binfmt_misc/qemu-aarch64
+  if ! command -v mmdebstrap >/dev/null || ! [ -e /usr/bin/qemu-aarch64-static ]; then
+    apt-get install -y -qq mmdebstrap qemu-user-static binfmt-support >/dev/null
+  fi
+  mountpoint -q /proc/sys/fs/binfmt_misc ||
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  [ -e "$emulator" ] || update-binfmts --enable qemu-aarch64
+  grep -q '^flags: .*F' "$emulator" || { echo "qemu-aarch64 is not registered with flag F" >&2; exit 1; }
 }
 
 is_mounted() {
@@ -53,6 +87,7 @@ case "${1:-}" in
   run)
     shift
     make_root
+    if [ "$arch" != native ]; then foreign_ready; fi
     mount_all
     # PIP_FIND_LINKS would name folders of this machine, which the root does not have.
     chroot "$root" env -u PIP_FIND_LINKS HOME=/root PATH=/usr/local/bin:/usr/bin:/bin \

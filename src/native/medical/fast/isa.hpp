@@ -20,11 +20,18 @@ Isa isa_of(const rt::Call& call);
 
 // Compiles a kernel's body once per instruction set: the body is inlined into a function
 // of each target, whose vector loops the compiler then builds at that width. (The one
-// place where the processor architecture decides what is compiled.)
+// place where the processor architecture and the compiler decide what is compiled.) GCC
+// takes the preferred width in the target string; clang refuses it there (and would then
+// drop the whole attribute), and is told by min_vector_width instead.
 #if defined(__x86_64__)
 #define ORVANE_TARGET_AVX2 [[gnu::target("avx2")]]
+#if defined(__clang__)
+#define ORVANE_TARGET_AVX512 \
+  [[gnu::target("avx512f,avx512bw,avx512vl,avx2"), clang::min_vector_width(512)]]
+#else
 #define ORVANE_TARGET_AVX512 \
   [[gnu::target("avx512f,avx512bw,avx512vl,avx2,prefer-vector-width=512")]]
+#endif
 #else
 #define ORVANE_TARGET_AVX2
 #define ORVANE_TARGET_AVX512

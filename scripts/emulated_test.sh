@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The aarch64 wheels tested on arm64 Debian sid under qemu-user (too slow yet for .ci/run:
+# about 40 minutes per interpreter on 2 cores), after scripts/cross_wheel.sh OUT ...:
+#
+#   scripts/emulated_test.sh OUT python3.14 [pytest arguments]
+#
+# A fresh environment of the interpreter is made in the arm64 root (SID_ARCH=arm64
+# scripts/debian_sid.sh); this machine's pip puts the aarch64 wheels of the dependencies
+# (pinned by constraints.txt) and of the test tools the tests import into it, as the
+# interpreter's own pip would choose them but without its ten emulated minutes, and the
+# x86-64 sid root (scripts/debian_sid.sh) compiles them to bytecode; then scripts/test_wheel.sh
+# runs inside the root: the interpreter's pip installs the wheel, `pip check`, the import
+# with DeprecationWarnings as errors, the tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$1
+python=$2
+shift 2
+version=${python#python}
+tag=cp${version/./}
+root=${SID_ROOT:-/var/tmp/orvane-sid-arm64}
+wheel=$(ls "$out"/orvane-*-"$tag"-*_aarch64.whl)
+in_root() { SID_ARCH=arm64 scripts/debian_sid.sh run "$@"; }
+
+env=/var/tmp/orvane-test-$version  # inside the root
+site=build-cross/site-$version         # in the checkout, seen at the same path in both roots
+start=$SECONDS
+rm -rf "${root:?}$env" "$site"
+in_root "$python" -m venv "$env"
+# The platforms that the root's glibc (sid's) accepts, newest first, as its pip lists them.
+platforms=()
+for minor in $(seq 39 -1 17); do platforms+=(--platform "manylinux_2_${minor}_aarch64"); done
+platforms+=(--platform manylinux2014_aarch64 --platform linux_aarch64)
+.venv/bin/python -m pip install -q --no-compile --only-binary=:all: --target "$site" \
+  "${platforms[@]}" --implementation cp --python-version "$version" --abi "$tag" --abi abi3 \
+  --abi none -c constraints.txt -r <(.venv/bin/python scripts/requirements.py run) \
+  -r <(.venv/bin/python scripts/requirements.py test | grep -E '^(pytest|trustme|hypothesis)\b')
+# Bytecode made natively, by the x86-64 build of the same Debian interpreter (the bytecode
+# is the same on every processor): compiled under emulation, the first import took 4 minutes.
+scripts/debian_sid.sh run "$python" -m compileall -q -j 0 "$site" >/dev/null
+cp -a "$site/." "$root$env/lib/$python/site-packages/"
+rm -rf "$site"
+echo "environment made in $((SECONDS - start)) s"
+in_root env ORVANE_TEST_ENV="$env" scripts/test_wheel.sh "$python" "$wheel" \
+  "$out/test-modules-$version" "$@"
+rm -rf "${root:?}$env"
