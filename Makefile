@@ -14,10 +14,13 @@ env:
 demo: env
 	@$(VENV)/bin/python examples/tour.py
 
-# The suite also runs the figure script, hence the docs group (matplotlib).
+# The suite also runs the figure script, hence the docs group (matplotlib). It runs on
+# every processor (pytest-xdist), at most 8 at once: each worker holds numpy, scipy, pandas
+# and dask. `make test PYTEST_WORKERS=0` runs it in one process.
+PYTEST_WORKERS ?= auto --maxprocesses=8
 test:
 	@scripts/bootstrap.sh test docs
-	$(VENV)/bin/python -m pytest -q
+	$(VENV)/bin/python -m pytest -q -n $(PYTEST_WORKERS)
 
 # The documentation site (docs/): the user guide, the API reference and the gallery, into
 # build/docs/html, Sphinx's warnings as errors; then the examples of the API pages run as

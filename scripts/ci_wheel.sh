@@ -56,7 +56,7 @@ test_installed() {  # environment name, then pytest arguments
     "$site"/*) echo "testing the installed copy: $imported" ;;
     *) echo "orvane was imported from $imported, not from $site" >&2; exit 1 ;;
   esac
-  "$env/bin/python" -m pytest -q -p no:cacheprovider -c "$checkout/pyproject.toml" \
+  "$env/bin/python" -m pytest -q -n auto -p no:cacheprovider -c "$checkout/pyproject.toml" \
     --rootdir "$checkout" "$@" "$checkout/tests"
   cd "$checkout"
 }

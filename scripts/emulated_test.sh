@@ -34,7 +34,7 @@ platforms+=(--platform manylinux2014_aarch64 --platform linux_aarch64)
 .venv/bin/python -m pip install -q --no-compile --only-binary=:all: --target "$site" \
   "${platforms[@]}" --implementation cp --python-version "$version" --abi "$tag" --abi abi3 \
   --abi none -c constraints.txt -r <(.venv/bin/python scripts/requirements.py run) \
-  -r <(.venv/bin/python scripts/requirements.py test | grep -E '^(pytest|trustme|hypothesis)\b')
+  -r <(.venv/bin/python scripts/requirements.py test | grep -E '^(pytest|pytest-xdist|trustme|hypothesis)\b')
 # Bytecode made natively, by the x86-64 build of the same Debian interpreter (the bytecode
 # is the same on every processor): compiled under emulation, the first import took 4 minutes.
 scripts/debian_sid.sh run "$python" -m compileall -q -j 0 "$site" >/dev/null

@@ -35,7 +35,7 @@ else
   "$python" -m venv "$env"
   # The package's dependencies, and of the test tools what the named tests import.
   "$env/bin/python" -m pip install -q -c constraints.txt "$wheel" \
-    -r <("$env/bin/python" scripts/requirements.py test | grep -E '^(pytest|trustme|hypothesis)\b')
+    -r <("$env/bin/python" scripts/requirements.py test | grep -E '^(pytest|pytest-xdist|trustme|hypothesis)\b')
 fi
 echo "installed in $((SECONDS - start)) s"
 site=$("$env/bin/python" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
@@ -58,5 +58,5 @@ for arg in "$@"; do
   esac
 done
 [ ${#tests[@]} -gt 0 ] || tests=("$checkout/tests")
-"$env/bin/python" -m pytest -q -p no:cacheprovider -c "$checkout/pyproject.toml" \
+"$env/bin/python" -m pytest -q -n auto -p no:cacheprovider -c "$checkout/pyproject.toml" \
   --rootdir "$checkout" "${tests[@]}"
