@@ -27,16 +27,21 @@ import json, signal, sys, time
 signal.signal(signal.SIGALRM, lambda *_: signal.raise_signal(signal.SIGINT))
 
 def latency(func, *args, after):
-    '''Seconds from the Ctrl-C, sent `after` seconds into func(*args), to the interrupt.'''
-    start = time.perf_counter()
-    signal.setitimer(signal.ITIMER_REAL, after)
-    try:
-        func(*args)
-    except KeyboardInterrupt:
-        return time.perf_counter() - start - after
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-    raise AssertionError(f"finished before the Ctrl-C ({time.perf_counter() - start:.2f} s)")
+    '''Seconds from the Ctrl-C, sent `after` seconds into func(*args), to the interrupt.
+    A call that ends before its Ctrl-C (the machine was busier when it was timed: the
+    suite runs on every processor) is made again with the Ctrl-C sent sooner.'''
+    for _ in range(4):
+        start = time.perf_counter()
+        signal.setitimer(signal.ITIMER_REAL, after)
+        try:
+            func(*args)
+        except KeyboardInterrupt:
+            return time.perf_counter() - start - after
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+        took = time.perf_counter() - start
+        after = min(after, took) / 2
+    raise AssertionError(f"finished before the Ctrl-C ({took:.2f} s)")
 
 def duration(func, *args):
     start = time.perf_counter()
