@@ -79,10 +79,19 @@ Ref minimum_dis(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle sp)
   const Isa isa = isa_of(call);
   {
     rt::WithoutGil gil;
-    const ShellPoints shells = shell_points(*first.mask(), *second.mask(), isa, gil);
-    no_x = shells.x.empty();
-    no_y = shells.y.empty();
-    if (!no_x && !no_y) pair = closest_pair(shells.x, shells.y, *spacing, ndim, gil);
+    // A shared element ends the listing of the shells: its row of zeros is the shortest,
+    // and every such row has the same length, 0.
+    const bool stop_at_shared = shared_elements_are_closest(*spacing, ndim);
+    const ShellPoints shells =
+        shell_points(*first.mask(), *second.mask(), stop_at_shared, isa, gil);
+    if (shells.shared) {
+      pair.from = *shells.shared;
+      pair.to = *shells.shared;
+    } else {
+      no_x = shells.x.empty();
+      no_y = shells.y.empty();
+      if (!no_x && !no_y) pair = closest_pair(shells.x, shells.y, *spacing, ndim, gil);
+    }
   }
   if (no_x || no_y) {
     // An empty shell: the plain steps' stack of differences fails (no block), or holds no

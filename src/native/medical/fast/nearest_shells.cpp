@@ -6,6 +6,7 @@
 #include "nearest_shells.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <memory>
 #include <numeric>
@@ -237,16 +238,26 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
 
 // The same for one-byte masks (boolean or 8-bit labels) with C-contiguous planes
 // (shell_by_planes_applies): each plane's shell is made in a buffer by the vector kernel, skipping
-// the empty lines, and its set elements are listed into `out`.
+// the empty lines, and its set elements are listed into `out`. A lister given a partner (the
+// other mask's, same shape, a plane ahead in turn) looks first for an element that both shells
+// of the plane hold, and stops listing at the first it finds.
 class ShellLister {
  public:
   ShellLister(const MaskData& mask, std::vector<std::int64_t>& out)
       : ndim_(mask.geometry.ndim), n_(mask.geometry.last()), out_(out) {}
 
+  void compare_with(const ShellLister& partner) { partner_ = &partner; }
+  const std::optional<Index>& shared() const { return shared_; }
+
   // The steps over the mask's planes that list its shell.
   auto planes(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
-    buffer_.resize(static_cast<std::size_t>(plane_size(mask.geometry)) + 8);
-    auto target = [this](std::int64_t) { return buffer_.data(); };
+    const std::int64_t size = plane_size(mask.geometry);
+    buffer_.resize(static_cast<std::size_t>(size) + 8);
+    written_.assign(static_cast<std::size_t>(size / std::max<std::int64_t>(n_, 1)), 0);
+    auto target = [this](std::int64_t) {
+      std::fill(written_.begin(), written_.end(), std::uint8_t{0});
+      return buffer_.data();
+    };
     auto done = [this](const Index& index, const std::uint8_t* shell, std::int64_t first,
                        std::int64_t last) { list(index, shell, first, last); };
     return std::make_unique<PlaneShells<decltype(target), decltype(done)>>(
@@ -255,7 +266,10 @@ class ShellLister {
 
  private:
   void list(const Index& index, const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
+    if (shared_) return;
+    std::fill(written_.begin() + first, written_.begin() + last, std::uint8_t{1});
     std::copy_n(index.begin(), ndim_, point_.begin());
+    if (partner_ != nullptr && find_shared(shell, first, last)) return;
     // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
     const std::int64_t end = last * n_;
     for (std::int64_t j = first * n_; j < end; j += 8) {
@@ -271,11 +285,35 @@ class ShellLister {
     }
   }
 
+  // An element of lines [first, last) on both this plane's shell and the partner's: into
+  // shared_ (point_ holds the plane's other indices).
+  bool find_shared(const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
+    for (std::int64_t line = first; line < last; ++line) {
+      if (partner_->written_[static_cast<std::size_t>(line)] == 0) continue;
+      const char* other = reinterpret_cast<const char*>(partner_->buffer_.data() + line * n_);
+      const char* mine = reinterpret_cast<const char*>(shell + line * n_);
+      for (std::int64_t i = 0; i < n_; i += 8) {
+        std::uint64_t both = load<std::uint64_t>(mine + i) & load<std::uint64_t>(other + i);
+        if (i + 8 > n_) both &= ~std::uint64_t{0} >> (8 * (i + 8 - n_));  // the next line's
+        if (both == 0) continue;
+        Index at = point_;
+        if (ndim_ > 1) at[ndim_ - 2] = line;
+        at[ndim_ - 1] = i + std::countr_zero(both) / 8;
+        shared_ = at;
+        return true;
+      }
+    }
+    return false;
+  }
+
   std::size_t ndim_;
   std::int64_t n_;
   std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> written_;  // per line of the plane: the buffer holds its shell
   std::vector<std::int64_t>& out_;
   Index point_{};
+  const ShellLister* partner_ = nullptr;
+  std::optional<Index> shared_;
 };
 
 void collect_shell_by_lines(const MaskData& mask, std::vector<std::int64_t>& out,
@@ -286,8 +324,10 @@ void collect_shell_by_lines(const MaskData& mask, std::vector<std::int64_t>& out
   });
 }
 
-// The shell points of both masks, each in the order of its own indices (row-major).
-ShellPoints shell_points_as_laid(const MaskData& x, const MaskData& y, Isa isa,
+// The shell points of both masks, each in the order of its own indices (row-major); or,
+// with `stop_at_shared`, where both are listed by planes of one shape, an element on both
+// shells as soon as one is met (then the lists are incomplete).
+ShellPoints shell_points_as_laid(const MaskData& x, const MaskData& y, bool stop_at_shared, Isa isa,
                                  rt::WithoutGil& gil) {
   ShellPoints points;
   const bool x_planes = shell_by_planes_applies(x);
@@ -297,15 +337,23 @@ ShellPoints shell_points_as_laid(const MaskData& x, const MaskData& y, Isa isa,
   if (!x_planes && !y_planes) return points;
   ShellLister x_list(x, points.x);
   ShellLister y_list(y, points.y);
+  const std::size_t ndim = x.geometry.ndim;
+  if (stop_at_shared && x_planes && y_planes && y.geometry.ndim == ndim &&
+      std::equal(x.geometry.shape.begin(),
+                 x.geometry.shape.begin() + static_cast<std::ptrdiff_t>(ndim),
+                 y.geometry.shape.begin())) {
+    y_list.compare_with(x_list);
+  }
   auto x_steps = x_planes ? x_list.planes(x, isa, gil) : nullptr;
   auto y_steps = y_planes ? y_list.planes(y, isa, gil) : nullptr;
   // A plane of each in turn: two streams from memory at once.
   bool x_left = x_planes;
   bool y_left = y_planes;
-  while (x_left || y_left) {
+  while ((x_left || y_left) && !y_list.shared()) {
     if (x_left) x_left = x_steps->step();
     if (y_left) y_left = y_steps->step();
   }
+  points.shared = y_list.shared();
   return points;
 }
 
@@ -346,15 +394,23 @@ void into_row_major(std::vector<std::int64_t>& points, const AxisOrder& order,
 
 }  // namespace
 
-ShellPoints shell_points(const MaskData& x, const MaskData& y, Isa isa, rt::WithoutGil& gil) {
+ShellPoints shell_points(const MaskData& x, const MaskData& y, bool stop_at_shared, Isa isa,
+                         rt::WithoutGil& gil) {
   // A shell is the same whatever the order of the axes: it is found in x's memory order (a
   // Fortran-ordered mask's planes are those of its first two axes), then its points are
   // put back into row-major order.
   const AxisOrder order = memory_order(x.geometry);
   if (std::is_sorted(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(x.geometry.ndim))) {
-    return shell_points_as_laid(x, y, isa, gil);
+    return shell_points_as_laid(x, y, stop_at_shared, isa, gil);
   }
-  ShellPoints points = shell_points_as_laid(reordered(x, order), reordered(y, order), isa, gil);
+  ShellPoints points =
+      shell_points_as_laid(reordered(x, order), reordered(y, order), stop_at_shared, isa, gil);
+  if (points.shared) {
+    Index at{};
+    for (std::size_t k = 0; k < x.geometry.ndim; ++k) at[order[k]] = (*points.shared)[k];
+    points.shared = at;
+    return points;
+  }
   into_row_major(points.x, order, x.geometry, gil);
   into_row_major(points.y, order, x.geometry, gil);
   return points;
@@ -384,15 +440,17 @@ std::optional<std::size_t> first_shared(const std::vector<std::int64_t>& xs,
 
 }  // namespace
 
+bool shared_elements_are_closest(const Spacing& spacing, std::size_t ndim) {
+  return std::all_of(spacing.values.begin(),
+                     spacing.values.begin() + static_cast<std::ptrdiff_t>(ndim),
+                     [](double value) { return value != 0.0; });
+}
+
 ClosestPair closest_pair(const std::vector<std::int64_t>& xs, const std::vector<std::int64_t>& ys,
                          const Spacing& spacing, std::size_t ndim, rt::WithoutGil& gil) {
-  // With no spacing 0, a length is 0 exactly where the shells share an element (spacings
-  // are 0 or at least 2**-400, so no square underflows): the first row of length 0 is the
-  // first shared element of x's shell, and the minimum is found without a tree.
-  const bool no_zero_spacing = std::all_of(
-      spacing.values.begin(), spacing.values.begin() + static_cast<std::ptrdiff_t>(ndim),
-      [](double value) { return value != 0.0; });
-  if (no_zero_spacing) {
+  // The first row of length 0 is the first shared element of x's shell: the minimum is
+  // found without a tree.
+  if (shared_elements_are_closest(spacing, ndim)) {
     if (const auto shared = first_shared(xs, ys, ndim, gil)) {
       ClosestPair pair;
       std::copy_n(&xs[*shared * ndim], ndim, pair.from.begin());
