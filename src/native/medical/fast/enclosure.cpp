@@ -2,7 +2,8 @@
 // copy of y, index arrays and temporaries: the points of y outside x (y.astype(int) == 1
 // where x is zero) in np.argwhere's row-major order and layout, and the centroid of x as
 // np.argwhere(x).mean(axis=0) gives it. Two passes over both masks without the GIL: one
-// counts and sums, one writes the points.
+// counts and sums, one writes the points, from the first line that holds one to the last
+// point. Chunks where both masks are zero are passed over by a word test.
 #include <algorithm>
 
 #include "fast_paths.hpp"
@@ -16,11 +17,23 @@ using rt::Ref;
 
 constexpr std::int64_t kChunk = 2048;
 
-// Calls each(index, j, outside) for every element in C order of its indices, where index
-// holds the element's line (all axes but the last) and j its position along the last axis;
-// `in_x` is whether x is non-zero there, `outside` whether y's astype(int) is 1 and x is zero.
+// Whether `count` contiguous bytes are all zero.
+bool zero_bytes(const char* p, std::int64_t count) {
+  std::uint64_t any = 0;
+  std::int64_t i = 0;
+  for (; i + 8 <= count; i += 8) any |= load<std::uint64_t>(p + i);
+  for (; i < count; ++i) any |= static_cast<unsigned char>(p[i]);
+  return any == 0;
+}
+
+// Calls each(index, line, start, count, in_x, y_flag) for chunks of the elements in C order
+// of their indices, from line `from_line` on (lines counted in that order), until it returns
+// false: index holds the chunk's line (all axes but the last), start its first position along
+// the last axis; in_x[i] is whether x is non-zero there, y_flag[i] whether y's astype(int) is
+// 1. Chunks where both masks are zero (one-byte elements, contiguous) are not handed on.
 template <class Each>
-void walk_pair(const MaskData& x, const MaskData& y, rt::WithoutGil& gil, Each&& each) {
+void walk_pair(const MaskData& x, const MaskData& y, rt::WithoutGil& gil, std::int64_t from_line,
+               Each&& each) {
   const Geometry& shape = x.geometry;
   const std::int64_t n = shape.last();
   const std::int64_t x_step = x.geometry.strides[shape.ndim - 1];
@@ -29,63 +42,79 @@ void walk_pair(const MaskData& x, const MaskData& y, rt::WithoutGil& gil, Each&&
   std::int64_t y_value[kChunk];
   std::uint8_t y_flag[kChunk];
   const bool y_bool = y.type.kind == ElementKind::Bool;
+  // A zero byte is a zero element for both, and then no point of either.
+  const bool words = x.type.size == 1 && y.type.size == 1 && x.type.kind != ElementKind::Float &&
+                     y.type.kind != ElementKind::Float && x_step == 1 && y_step == 1;
   LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
+  std::int64_t line = -1;
   do {
+    if (++line < from_line) continue;
     for (std::int64_t start = 0; start < n; start += kChunk) {
       const std::int64_t count = std::min(kChunk, n - start);
-      load_flags(x.type, x.data + lines.offset(0) + start * x_step, x_step, count, in_x);
+      const char* x_at = x.data + lines.offset(0) + start * x_step;
+      const char* y_at = y.data + lines.offset(1) + start * y_step;
+      gil.progress(count);
+      if (words && zero_bytes(x_at, count) && zero_bytes(y_at, count)) continue;
+      load_flags(x.type, x_at, x_step, count, in_x);
       if (y_bool) {  // astype(int) of a boolean is 1 exactly where it is set
-        load_flags(y.type, y.data + lines.offset(1) + start * y_step, y_step, count, y_flag);
+        load_flags(y.type, y_at, y_step, count, y_flag);
       } else {
-        load_values(y.type, y.data + lines.offset(1) + start * y_step, y_step, count, y_value);
+        load_values(y.type, y_at, y_step, count, y_value);
         for (std::int64_t i = 0; i < count; ++i) y_flag[i] = y_value[i] == 1;
       }
-      each(lines.index(), start, count, in_x, y_flag);
-      gil.progress(count);
+      if (!each(lines.index(), line, start, count, in_x, y_flag)) return;
     }
   } while (lines.next());
 }
 
 struct Census {
-  std::int64_t outside = 0;  // points of y outside x
-  std::int64_t in_x = 0;     // non-zero elements of x
-  Index sums{};              // per axis, the sum of the indices of x's non-zero elements
+  std::int64_t outside = 0;     // points of y outside x
+  std::int64_t in_x = 0;        // non-zero elements of x
+  std::int64_t first_line = 0;  // the first line that holds a point of y outside x
+  Index sums{};                 // per axis, the sum of the indices of x's non-zero elements
 };
 
 Census take_census(const MaskData& x, const MaskData& y, rt::WithoutGil& gil) {
   Census census;
   const std::size_t last = x.geometry.ndim - 1;
-  walk_pair(x, y, gil,
-            [&](const Index& index, std::int64_t start, std::int64_t count,
+  walk_pair(x, y, gil, 0,
+            [&](const Index& index, std::int64_t line, std::int64_t start, std::int64_t count,
                 const std::uint8_t* in_x, const std::uint8_t* y_flag) {
               std::int64_t line_count = 0;
               std::int64_t line_sum = 0;
+              std::int64_t outside = 0;
               for (std::int64_t i = 0; i < count; ++i) {
                 line_count += in_x[i];
                 line_sum += in_x[i] ? start + i : 0;
-                census.outside += (y_flag[i] & (in_x[i] ^ 1));
+                outside += (y_flag[i] & (in_x[i] ^ 1));
               }
+              if (census.outside == 0) census.first_line = line;
+              census.outside += outside;
               census.in_x += line_count;
               for (std::size_t k = 0; k < last; ++k) census.sums[k] += line_count * index[k];
               census.sums[last] += line_sum;
+              return true;
             });
   return census;
 }
 
 // Writes the points into `columns`, the (ndim, count) C-ordered base of argwhere's result.
-void write_points(const MaskData& x, const MaskData& y, std::int64_t* columns, std::int64_t count,
+void write_points(const MaskData& x, const MaskData& y, const Census& census, std::int64_t* columns,
                   rt::WithoutGil& gil) {
   const std::size_t last = x.geometry.ndim - 1;
+  const std::int64_t count = census.outside;
   std::int64_t row = 0;
-  walk_pair(x, y, gil,
-            [&](const Index& index, std::int64_t start, std::int64_t n, const std::uint8_t* in_x,
-                const std::uint8_t* y_flag) {
+  if (count == 0) return;
+  walk_pair(x, y, gil, census.first_line,
+            [&](const Index& index, std::int64_t, std::int64_t start, std::int64_t n,
+                const std::uint8_t* in_x, const std::uint8_t* y_flag) {
               for (std::int64_t i = 0; i < n; ++i) {
                 if (!(y_flag[i] & (in_x[i] ^ 1))) continue;
                 for (std::size_t k = 0; k < last; ++k) columns[k * count + row] = index[k];
                 columns[last * count + row] = start + i;
                 ++row;
               }
+              return row < count;  // the last point is written
             });
 }
 
@@ -135,7 +164,7 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
     const rt::BufferView out(columns, rt::BufferView::Access::Write);
     if (out.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
     rt::WithoutGil gil;
-    write_points(a, b, reinterpret_cast<std::int64_t*>(out.writable_data()), census.outside, gil);
+    write_points(a, b, census, reinterpret_cast<std::int64_t*>(out.writable_data()), gil);
   }
   return EnclosureInput{rt::getattr(columns, "T"), std::move(centroid)};
 }
