@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Wheels for 64-bit ARM Linux (aarch64), cross-compiled on an x86-64 Debian machine (not
-# yet a step of .ci/run):
+# Wheels for 64-bit ARM Linux (aarch64), cross-compiled on an x86-64 Debian machine (.ci/run
+# builds the one for python3.13):
 #
 #   scripts/cross_wheel.sh OUT python3.13 python3.14 python3.15
 #
