@@ -98,10 +98,24 @@ std::optional<Box> bounding_box(const MaskData& x, Isa isa, rt::WithoutGil& gil)
     box.high[k] = -1;
   }
   if (shape.size == 0) return std::nullopt;
-  if (shell_by_planes_applies(x)) {
-    box_by_planes(x, isa, box, gil);
+  // The box is the same whatever the order of the axes: it is found in x's memory order
+  // (a view in another order, such as a series' short last axis moved out of the line,
+  // still has its planes contiguous there), then put back in x's order.
+  const AxisOrder order = memory_order(shape);
+  const MaskData in_memory = reordered(x, order);
+  Box found = box;
+  for (std::size_t k = 0; k < shape.ndim; ++k) {
+    found.low[k] = box.low[order[k]];
+    found.high[k] = box.high[order[k]];
+  }
+  if (shell_by_planes_applies(in_memory)) {
+    box_by_planes(in_memory, isa, found, gil);
   } else {
-    box_by_lines(x, box, gil);
+    box_by_lines(in_memory, found, gil);
+  }
+  for (std::size_t k = 0; k < shape.ndim; ++k) {
+    box.low[order[k]] = found.low[k];
+    box.high[order[k]] = found.high[k];
   }
   if (box.high[0] < 0) return std::nullopt;
   return box;

@@ -67,6 +67,30 @@ std::int64_t last_set(const char* p, std::int64_t step, std::int64_t n, std::int
   return low - 1;
 }
 
+// Lines that lie side by side in memory, m of them with their elements m apart (a series'
+// few time points, the short last axis moved out of the line): the block of the m lines
+// is read once in memory order, row by row (leading words of zero bytes, which hold zero
+// elements of any type, skipped), and each set element widens its line's extremes. first[c] is n
+// and last[c] -1 for a line c with no set element.
+template <class E>
+void block_extremes(const char* p, std::int64_t n, std::int64_t m, std::int64_t* first,
+                    std::int64_t* last, rt::WithoutGil& gil) {
+  std::fill_n(first, m, n);
+  std::fill_n(last, m, -1);
+  constexpr std::int64_t kPerWord = 8 / E::kSize;
+  for (std::int64_t row = 0; row < n; ++row) {
+    const char* elements = p + row * m * E::kSize;
+    std::int64_t c = 0;
+    while (c + kPerWord <= m && load<std::uint64_t>(elements + c * E::kSize) == 0) c += kPerWord;
+    for (; c < m; ++c) {
+      if (!E::nonzero(elements + c * E::kSize)) continue;
+      first[c] = std::min(first[c], row);
+      last[c] = row;
+    }
+  }
+  gil.progress(n * m);
+}
+
 // First and last set element of every line along the last axis, in row-major order;
 // `count` is at least 2 when the mask has two elements or more. One-byte masks with
 // C-contiguous planes have their empty lines found a plane at a time by a vector kernel.
@@ -82,6 +106,11 @@ std::vector<Candidate> line_extremes(const MaskData& mask, Isa isa, std::int64_t
   const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
   const std::int64_t lines_per_plane = plane_size(shape) / n;
   std::vector<std::uint8_t> set(by_planes ? static_cast<std::size_t>(lines_per_plane) : 0);
+  const std::int64_t side_by_side = last > 0 ? shape.shape[last - 1] : 1;
+  const bool by_blocks = side_by_side > 1 && shape.strides[last - 1] == mask.type.size &&
+                         step == side_by_side * mask.type.size;
+  std::vector<std::int64_t> firsts(by_blocks ? static_cast<std::size_t>(side_by_side) : 0);
+  std::vector<std::int64_t> lasts(firsts.size());
   visit_element(mask.type, [&]<class E>(E) {
     const std::array<const Index*, 1> strides{&shape.strides};
     LineWalker<1> lines(shape, strides);
@@ -97,12 +126,21 @@ std::vector<Candidate> line_extremes(const MaskData& mask, Isa isa, std::int64_t
           continue;
         }
       }
-      const std::int64_t first = first_set<E>(p, step, n, gil);
+      std::int64_t first = 0;
+      std::int64_t final = 0;
+      if (by_blocks) {
+        const std::int64_t line = lines.index()[last - 1];
+        if (line == 0) block_extremes<E>(p, n, side_by_side, firsts.data(), lasts.data(), gil);
+        first = firsts[static_cast<std::size_t>(line)];
+        final = lasts[static_cast<std::size_t>(line)];
+      } else {
+        first = first_set<E>(p, step, n, gil);
+        if (first < n) final = last_set<E>(p, step, n, first + 1, gil);
+      }
       if (first < n) {
         Candidate here{lines.index()};
         here.at[last] = first;
         out.push_back(here);
-        const std::int64_t final = last_set<E>(p, step, n, first + 1, gil);
         ++count;
         if (final > first) {
           here.at[last] = final;

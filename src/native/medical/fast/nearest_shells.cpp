@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <utility>
 
 #include "nearest_by_lines.hpp"
 #include "shell_line.hpp"
@@ -249,6 +250,15 @@ class ShellLister {
   void compare_with(const ShellLister& partner) { partner_ = &partner; }
   const std::optional<Index>& shared() const { return shared_; }
 
+  // The partner of a lister that compares with this one: its plane's points are listed
+  // only by flush(), once the other has compared its plane with this one's, so that an
+  // element on both shells spares their listing (a 2-D mask is a single plane).
+  void defer_listing() { defer_ = true; }
+  void flush() {
+    for (const auto& [first, last] : pending_) list_points(buffer_.data(), first, last);
+    pending_.clear();
+  }
+
   // The steps over the mask's planes that list its shell.
   auto planes(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
     const std::int64_t size = plane_size(mask.geometry);
@@ -269,7 +279,17 @@ class ShellLister {
     if (shared_) return;
     std::fill(written_.begin() + first, written_.begin() + last, std::uint8_t{1});
     std::copy_n(index.begin(), ndim_, point_.begin());
+    if (defer_) {
+      pending_.emplace_back(first, last);
+      return;
+    }
     if (partner_ != nullptr && find_shared(shell, first, last)) return;
+    list_points(shell, first, last);
+  }
+
+  // The points of lines [first, last) of the plane's shell (point_ holds the plane's other
+  // indices).
+  void list_points(const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
     // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
     const std::int64_t end = last * n_;
     for (std::int64_t j = first * n_; j < end; j += 8) {
@@ -314,6 +334,8 @@ class ShellLister {
   Index point_{};
   const ShellLister* partner_ = nullptr;
   std::optional<Index> shared_;
+  bool defer_ = false;
+  std::vector<std::pair<std::int64_t, std::int64_t>> pending_;  // runs of lines, not listed
 };
 
 void collect_shell_by_lines(const MaskData& mask, std::vector<std::int64_t>& out,
@@ -343,6 +365,7 @@ ShellPoints shell_points_as_laid(const MaskData& x, const MaskData& y, bool stop
                  x.geometry.shape.begin() + static_cast<std::ptrdiff_t>(ndim),
                  y.geometry.shape.begin())) {
     y_list.compare_with(x_list);
+    x_list.defer_listing();
   }
   auto x_steps = x_planes ? x_list.planes(x, isa, gil) : nullptr;
   auto y_steps = y_planes ? y_list.planes(y, isa, gil) : nullptr;
@@ -352,6 +375,7 @@ ShellPoints shell_points_as_laid(const MaskData& x, const MaskData& y, bool stop
   while ((x_left || y_left) && !y_list.shared()) {
     if (x_left) x_left = x_steps->step();
     if (y_left) y_left = y_steps->step();
+    if (!y_list.shared()) x_list.flush();
   }
   points.shared = y_list.shared();
   return points;

@@ -4,6 +4,7 @@
 // does; boolean masks take a shorter loop on their bytes.
 #include <algorithm>
 #include <numeric>
+#include <type_traits>
 
 #include "fast_paths.hpp"
 #include "gate.hpp"
@@ -66,6 +67,31 @@ void for_each_line(const WritableMask& out, const MaskData& x, const MaskData& y
 
 enum class SumTest { IsTwo, NonZero };
 
+// The test of x.astype(int) + y.astype(int) over a line whose values `load` reads as T:
+// added as unsigned, so int64 sums wrap around as numpy's do (values of two bytes or less,
+// read as int32, never reach the wrap).
+template <class T, class Load>
+void sums_tested(const Line& line, std::int64_t n, ElementType x_type, ElementType y_type,
+                 SumTest test, rt::WithoutGil& gil, Load load) {
+  auto values = [load](ElementType type) {
+    return [type, load](const char* p, std::int64_t step, std::int64_t count, T* to) {
+      load(type, p, step, count, to);
+    };
+  };
+  in_chunks<T, T>(line, n, gil, values(x_type), values(y_type),
+                  [test](const T* a, const T* b, std::int64_t count, std::uint8_t* result) {
+                    using U = std::make_unsigned_t<T>;
+                    auto sum = [&](std::int64_t i) {
+                      return static_cast<U>(static_cast<U>(a[i]) + static_cast<U>(b[i]));
+                    };
+                    if (test == SumTest::IsTwo) {
+                      for (std::int64_t i = 0; i < count; ++i) result[i] = sum(i) == 2;
+                    } else {
+                      for (std::int64_t i = 0; i < count; ++i) result[i] = sum(i) != 0;
+                    }
+                  });
+}
+
 // out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
 void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out, SumTest test,
                    rt::WithoutGil& gil) {
@@ -89,39 +115,15 @@ void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out
                                               }
                                             });
     } else if (x.type.size <= 2 && y.type.size <= 2) {  // sums that cannot wrap
-      auto values = [](ElementType type) {
-        return [type](const char* p, std::int64_t step, std::int64_t count, std::int32_t* to) {
-          load_small_values(type, p, step, count, to);
-        };
-      };
-      in_chunks<std::int32_t, std::int32_t>(line, n, gil, values(x.type), values(y.type),
-                                            [test](const std::int32_t* a, const std::int32_t* b,
-                                                   std::int64_t count, std::uint8_t* result) {
-                                              if (test == SumTest::IsTwo) {
-                                                for (std::int64_t i = 0; i < count; ++i)
-                                                  result[i] = a[i] + b[i] == 2;
-                                              } else {
-                                                for (std::int64_t i = 0; i < count; ++i)
-                                                  result[i] = a[i] + b[i] != 0;
-                                              }
-                                            });
+      sums_tested<std::int32_t>(
+          line, n, x.type, y.type, test, gil,
+          [](ElementType type, const char* p, std::int64_t step, std::int64_t count,
+             std::int32_t* to) { load_small_values(type, p, step, count, to); });
     } else {
-      auto values = [](ElementType type) {
-        return [type](const char* p, std::int64_t step, std::int64_t count, std::int64_t* to) {
-          load_values(type, p, step, count, to);
-        };
-      };
-      in_chunks<std::int64_t, std::int64_t>(
-          line, n, gil, values(x.type), values(y.type),
-          [test](const std::int64_t* a, const std::int64_t* b, std::int64_t count,
-                 std::uint8_t* result) {
-            for (std::int64_t i = 0; i < count; ++i) {
-              // int64 addition wraps around in numpy: add as unsigned.
-              const std::uint64_t sum =
-                  static_cast<std::uint64_t>(a[i]) + static_cast<std::uint64_t>(b[i]);
-              result[i] = test == SumTest::IsTwo ? sum == 2 : sum != 0;
-            }
-          });
+      sums_tested<std::int64_t>(
+          line, n, x.type, y.type, test, gil,
+          [](ElementType type, const char* p, std::int64_t step, std::int64_t count,
+             std::int64_t* to) { load_values(type, p, step, count, to); });
     }
   });
 }

@@ -147,6 +147,8 @@ enum class EmptyLines { Zeroed, Skipped };
 // at a time by a vector kernel, are zeroed or skipped.
 template <class Target, class Done>
 class PlaneShells {
+  static constexpr std::int64_t kLongLine = 256;  // bytes
+
  public:
   PlaneShells(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
               rt::WithoutGil& gil)
@@ -171,9 +173,11 @@ class PlaneShells {
     const auto* from = reinterpret_cast<const std::uint8_t*>(x_.data + walker_.offset(0));
     std::uint8_t* to = target_(number_++);
     const bool border = plane_sides(shape_, walker_.index(), from, sides_);
-    // An empty plane is one run (tested as a whole first: one long vector loop).
-    std::uint8_t any = 0;
-    nonzero_lines_(from, plane, 1, &any);
+    // A plane of short lines is tested as a whole first (one long vector loop), so that an
+    // empty one costs no call per line; long lines are tested one by one at once, which
+    // costs no more and spares a set plane a second pass.
+    std::uint8_t any = 1;
+    if (n_ < kLongLine) nonzero_lines_(from, plane, 1, &any);
     if (any != 0) {
       nonzero_lines_(from, n_, lines_, set_.data());
     } else {
