@@ -296,6 +296,8 @@ def element_types(mask, rng):
     yield (mask * rng.choice([1, 2, 255], size=mask.shape)).astype(np.uint8).view(bool)
     for dtype in (np.int8, np.uint8, ">i2", np.uint16, np.int32, ">u4"):
         yield (mask * rng.choice([1, 2, -1], size=mask.shape)).astype(dtype)
+    # Set elements whose first byte is 0, as a label map of wider labels has them.
+    yield (mask * rng.choice([1, 256, 512], size=mask.shape)).astype(np.int16)
     wide = mask * rng.choice(WIDE, size=mask.shape)
     yield wide
     yield wide.astype(">u8")

@@ -152,7 +152,9 @@ void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uin
   do {
     std::uint8_t* to = front.data() + padded.at(lines.index());
     const char* from = x.data + lines.offset(0);
-    if (x_step == 1) {  // a loop the compiler vectorises
+    if (x.type.size != 1) {
+      load_flags(x.type, from, x_step, n, to);
+    } else if (x_step == 1) {  // a loop the compiler vectorises
       for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] != 0;
     } else {
       for (std::int64_t i = 0; i < n; ++i) to[i] = from[i * x_step] != 0;
@@ -185,14 +187,25 @@ void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uin
     std::swap(front, back);
   }
 
-  // The band: reached, not in x, in y.
+  // The band: reached.astype(int) - x.astype(int) + y.astype(int) == 2; for booleans,
+  // reached, not in x, and in y.
+  const bool flags = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+  std::vector<std::int32_t> x_values(flags ? 0 : static_cast<std::size_t>(n));
+  std::vector<std::int32_t> y_values(x_values.size());
   std::uint8_t* to = set;
   LineWalker<2> again(shape, {&x.geometry.strides, &y.geometry.strides});
   do {
     const std::uint8_t* reached = front.data() + padded.at(again.index());
     const char* in_x = x.data + again.offset(0);
     const char* in_y = y.data + again.offset(1);
-    if (x_step == 1 && y_step == 1) {
+    if (!flags) {
+      load_small_values(x.type, in_x, x_step, n, x_values.data());
+      load_small_values(y.type, in_y, y_step, n, y_values.data());
+      for (std::int64_t i = 0; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        to[i] = reached[i] - x_values[k] + y_values[k] == 2;
+      }
+    } else if (x_step == 1 && y_step == 1) {
       for (std::int64_t i = 0; i < n; ++i) to[i] = reached[i] & (in_x[i] == 0) & (in_y[i] != 0);
     } else {
       for (std::int64_t i = 0; i < n; ++i) {

@@ -17,9 +17,17 @@ inline constexpr std::int64_t kMostRounds = 8;
 // the mask's size at most.
 bool rounds_fit(const Geometry& box, std::int64_t whole);
 
-// For boolean x and y of one shape and 1 <= t <= kMostRounds: 1 where an element is
-// reached by t dilations of x, not in x, and in y, else 0, into `set` (C-ordered). The
-// outside of the array holds no element of x. `whole`: the mask's elements (rounds_fit).
+// Whether band_by_rounds takes masks of this element type: booleans, and integers of at
+// most two bytes (label maps), whose values the band's formula adds without wrapping.
+inline bool rounds_take(ElementType type) {
+  return type.kind != ElementKind::Float && type.size <= 2;
+}
+
+// For x and y of one shape (rounds_take) and 1 <= t <= kMostRounds: 1 where
+// reached.astype(int) - x.astype(int) + y.astype(int) == 2, with `reached` the elements that
+// t dilations of x reach (for booleans: reached, not in x, and in y), else 0, into `set`
+// (C-ordered). The outside of the array holds no element of x. `whole`: the mask's
+// elements (rounds_fit).
 void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
                     std::uint8_t* set, Isa isa, rt::WithoutGil& gil);
 

@@ -335,7 +335,12 @@ std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const Mas
   band(x, y, 0, bytes, gil);  // y == 2
   if (!box) return count_pieces(bytes, shape, gil);
   std::vector<std::uint8_t> inside(static_cast<std::size_t>(near_x.geometry.size));
-  band(near_x, near_y, t, inside.data(), gil);
+  if (t <= kMostRounds && rounds_take(x.type) && rounds_take(y.type) &&
+      rounds_fit(near_x.geometry, shape.size)) {
+    band_by_rounds(near_x, near_y, t, shape.size, inside.data(), isa, gil);
+  } else {
+    band(near_x, near_y, t, inside.data(), gil);
+  }
   // The box's lines into their places in the whole array (both C-ordered).
   const Geometry& part = near_x.geometry;
   Index to_strides{};
@@ -398,9 +403,8 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   // most x's (made by numpy, whose large allocations are backed by huge pages where the
   // system offers them).
   const Geometry& shape = near_x.geometry;
-  const bool by_rounds = near_x.type.kind == ElementKind::Bool &&
-                         near_y.type.kind == ElementKind::Bool && t >= 1 && t <= kMostRounds &&
-                         rounds_fit(shape, first.mask()->geometry.size);
+  const bool by_rounds = rounds_take(near_x.type) && rounds_take(near_y.type) && t >= 1 &&
+                         t <= kMostRounds && rounds_fit(shape, first.mask()->geometry.size);
   Ref scratch = new_bool_array(call, shape);
   const WritableMask set(scratch);
   std::int64_t pieces = 0;
