@@ -5,6 +5,7 @@
 #
 #   scripts/clang_libcxx.sh             # needs root the first time (apt-get install)
 #   scripts/clang_libcxx.sh -k medical  # arguments go to pytest
+#   scripts/clang_libcxx.sh --tools     # only the compiler and library (.ci/run, meanwhile)
 #
 # The build lives apart from the normal one: its own virtual environment (.venv-clang)
 # and CMake build folder (build-clang/), so `make test` is never affected. Debian's
@@ -15,8 +16,11 @@ cd "$(dirname "$0")/.."
 version=19
 if ! command -v "clang++-$version" >/dev/null || ! [ -e "/usr/lib/llvm-$version/include/c++/v1" ]; then
   echo "installing clang-$version and libc++ (Debian)"
-  apt-get install -y -qq "clang-$version" "libc++-$version-dev" "libc++abi-$version-dev" >/dev/null
+  # (waiting for another install's lock: .ci/run installs meanwhile)
+  apt-get install -y -qq -o DPkg::Lock::Timeout=600 "clang-$version" "libc++-$version-dev" \
+    "libc++abi-$version-dev" >/dev/null
 fi
+[ "${1:-}" != --tools ] || exit 0
 
 scripts/bootstrap.sh test  # the normal .venv, whose interpreter this one is based on
 

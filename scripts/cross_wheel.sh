@@ -3,6 +3,7 @@
 # builds the one for python3.13):
 #
 #   scripts/cross_wheel.sh OUT python3.13 python3.14 python3.15
+#   scripts/cross_wheel.sh --tools   # only the cross compiler (.ci/run, meanwhile)
 #
 # For each interpreter, the modules are built by Debian's g++-aarch64-linux-gnu (the
 # toolchain file scripts/aarch64-linux-gnu.cmake) against the headers of that arm64
@@ -15,15 +16,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 checkout=$PWD
+if ! command -v aarch64-linux-gnu-g++ >/dev/null; then
+  echo "installing g++-aarch64-linux-gnu (Debian)"
+  apt-get install -y -qq -o DPkg::Lock::Timeout=600 g++-aarch64-linux-gnu >/dev/null
+fi
+[ "$1" != --tools ] || exit 0
 out=$(mkdir -p "$1" && cd "$1" && pwd)
 shift
 root=${SID_ROOT:-/var/tmp/orvane-sid-arm64}
 toolchain=$checkout/scripts/aarch64-linux-gnu.cmake
-
-if ! command -v aarch64-linux-gnu-g++ >/dev/null; then
-  echo "installing g++-aarch64-linux-gnu (Debian)"
-  apt-get install -y -qq g++-aarch64-linux-gnu >/dev/null
-fi
 for python in "$@"; do
   [ -e "$root/usr/include/$python/Python.h" ] ||
     { echo "no $python headers in $root: run SID_ARCH=arm64 scripts/debian_sid.sh make" >&2; exit 1; }

@@ -4,6 +4,7 @@
 # mount, chroot).
 #
 #   scripts/debian_sid.sh make         # make the root file system (a few minutes, ~1.2 GB)
+#                                      # (and, for another architecture, its emulator ready)
 #   scripts/debian_sid.sh run CMD...   # run CMD in it, in this checkout, mounted at its path
 #   scripts/debian_sid.sh unmount      # undo the mounts that `run` made
 #
@@ -42,11 +43,13 @@ make_root() {
   if [ -x "$root/usr/bin/${interpreters[-1]}" ]; then return 0; fi
   rm -rf "$root"
   if [ "$arch" = native ]; then
-    command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
+    command -v debootstrap >/dev/null ||
+      apt-get install -y -qq -o DPkg::Lock::Timeout=600 debootstrap >/dev/null
     debootstrap --variant=minbase --include="$(packages)" sid "$root" >"$root.log" 2>&1 ||
       { tail -n 20 "$root.log"; exit 1; }
   else
-    command -v mmdebstrap >/dev/null || apt-get install -y -qq mmdebstrap >/dev/null
+    command -v mmdebstrap >/dev/null ||
+      apt-get install -y -qq -o DPkg::Lock::Timeout=600 mmdebstrap >/dev/null
     # The suite's Release file is marked expired on some mirrors; debootstrap ignores that.
     mmdebstrap --mode=root --arch="$arch" --variant=extract --include="$(packages)" \
       --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
@@ -79,7 +82,8 @@ configure_unpacked() {
 foreign_ready() {
   local emulator=/proc/sys/fs/binfmt_misc/qemu-aarch64
   if ! [ -e /usr/bin/qemu-aarch64-static ]; then
-    apt-get install -y -qq qemu-user-static binfmt-support >/dev/null
+    apt-get install -y -qq -o DPkg::Lock::Timeout=600 qemu-user-static binfmt-support \
+      >/dev/null
   fi
   mountpoint -q /proc/sys/fs/binfmt_misc ||
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
@@ -107,7 +111,10 @@ unmount_all() {
 }
 
 case "${1:-}" in
-  make) make_root ;;
+  make)
+    make_root
+    if [ "$arch" != native ]; then foreign_ready; fi
+    ;;
   run)
     shift
     make_root

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The aarch64 wheels tested on arm64 Debian sid under qemu-user, after
-# scripts/cross_wheel.sh OUT ... (.ci/run: cp313, the mask geometry's differential tests;
-# the tests of the modules and the runtime took 34 minutes per interpreter on 2 cores):
+# scripts/cross_wheel.sh OUT ... (.ci/run: a subset of the tests on each interpreter; the
+# tests of the modules and the runtime took 34 minutes per interpreter on 2 cores):
 #
 #   scripts/emulated_test.sh OUT python3.14 [pytest arguments]
+#   ORVANE_PYTEST_WORKERS=0 scripts/emulated_test.sh ...  # a few tests: in the import's process
 #
 # A fresh environment of the interpreter is made in the arm64 root (SID_ARCH=arm64
 # scripts/debian_sid.sh); this machine's pip puts the aarch64 wheels of the dependencies
@@ -45,6 +46,15 @@ scripts/debian_sid.sh run "$python" -m compileall -q -j 0 "$site" >/dev/null
 cp -a "$site/." "$root$env/lib/$python/site-packages/"
 rm -rf "$site"
 echo "environment made in $((SECONDS - start)) s"
-in_root env ORVANE_TEST_ENV="$env" scripts/test_wheel.sh "$python" "$wheel" \
-  "$out/test-modules-$version" "$@"
+# numpy's and scipy's OpenBLAS start a thread per processor at import, and those threads
+# spin while they wait: emulated, that took a third of the time of importing numpy and
+# scipy. The tests compare answers within one setting, so one thread is enough.
+# pytest rewrites the asserts of every module of a package that brings a plugin (all of
+# hypothesis) as it is imported, unless the plugin is named rather than found: emulated,
+# that took most of a minute in every test process. The same plugins are named here.
+in_root env ORVANE_TEST_ENV="$env" OPENBLAS_NUM_THREADS=1 \
+  PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
+  PYTEST_PLUGINS=xdist.plugin,xdist.looponfail,_hypothesis_pytestplugin \
+  ORVANE_PYTEST_WORKERS="${ORVANE_PYTEST_WORKERS:-auto}" scripts/test_wheel.sh "$python" \
+  "$wheel" "$out/test-modules-$version" "$@"
 rm -rf "${root:?}$env"

@@ -7,6 +7,7 @@
 #   scripts/test_wheel.sh python3.14 WHEEL TEST_MODULES [pytest arguments]
 #   ORVANE_TEST_ENV=ENV scripts/test_wheel.sh ...  # ENV: a fresh environment that already
 #                                                   # holds the dependencies
+#   ORVANE_PYTEST_WORKERS=0 scripts/test_wheel.sh ...  # the tests in the import's process
 #
 # TEST_MODULES is the tree of the module that only the tests use, laid over the installed
 # copy (cross_wheel.sh makes one per interpreter); the pytest arguments name the tests to
@@ -40,16 +41,6 @@ fi
 echo "installed in $((SECONDS - start)) s"
 site=$("$env/bin/python" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
 
-cd "$scratch"
-start=$SECONDS
-imported=$("$env/bin/python" -W error::DeprecationWarning -c '
-import orvane.basic.annotix, orvane.basic.instances, orvane.basic.medical, orvane.basic.trialgrid
-print(orvane.basic.medical.__file__)')
-case "$imported" in
-  "$site"/*) echo "imported in $((SECONDS - start)) s, with DeprecationWarnings as errors: $imported" ;;
-  *) echo "orvane was imported from $imported, not from $site" >&2; exit 1 ;;
-esac
-cp -r "$test_modules/." "$site/"
 tests=()
 for arg in "$@"; do
   case "$arg" in
@@ -58,5 +49,42 @@ for arg in "$@"; do
   esac
 done
 [ ${#tests[@]} -gt 0 ] || tests=("$checkout/tests")
-"$env/bin/python" -m pytest -q -n auto -p no:cacheprovider -c "$checkout/pyproject.toml" \
-  --rootdir "$checkout" "${tests[@]}"
+pytest_args=(-q -p no:cacheprovider -c "$checkout/pyproject.toml" --rootdir "$checkout")
+cp -r "$test_modules/." "$site/"  # the probe: the import below does not touch it
+cd "$scratch"
+start=$SECONDS
+if [ "${ORVANE_PYTEST_WORKERS:-auto}" = 0 ]; then
+  # In one process: the import, then the tests in the same interpreter, under their own
+  # warning filters as in a fresh one (emulated, every start of an interpreter that
+  # imports numpy and scipy takes most of a minute).
+  "$env/bin/python" -W error::DeprecationWarning - "$site" "${pytest_args[@]}" -n 0 \
+    "${tests[@]}" <<'EOF_PYTHON'
+import sys
+import time
+import warnings
+
+start = time.monotonic()
+import orvane.basic.annotix, orvane.basic.instances, orvane.basic.medical, orvane.basic.trialgrid
+
+site, arguments = sys.argv[1], sys.argv[2:]
+where = orvane.basic.medical.__file__
+if not where.startswith(site + "/"):
+    sys.exit(f"orvane was imported from {where}, not from {site}")
+seconds = time.monotonic() - start
+print(f"imported in {seconds:.0f} s, with DeprecationWarnings as errors: {where}", flush=True)
+warnings.filters[:] = [f for f in warnings.filters if f[:3] != ("error", None, DeprecationWarning)]
+sys.warnoptions.clear()
+import pytest
+
+sys.exit(pytest.main(arguments))
+EOF_PYTHON
+  exit
+fi
+imported=$("$env/bin/python" -W error::DeprecationWarning -c '
+import orvane.basic.annotix, orvane.basic.instances, orvane.basic.medical, orvane.basic.trialgrid
+print(orvane.basic.medical.__file__)')
+case "$imported" in
+  "$site"/*) echo "imported in $((SECONDS - start)) s, with DeprecationWarnings as errors: $imported" ;;
+  *) echo "orvane was imported from $imported, not from $site" >&2; exit 1 ;;
+esac
+"$env/bin/python" -m pytest "${pytest_args[@]}" -n auto "${tests[@]}"
