@@ -265,6 +265,19 @@ def test_sizes_the_plain_path_cannot_reach():
     nearest = cKDTree(shells[1]).query(shells[0])[0].min()
     assert medical._minimum_dis(ball1, ball2, spacing) == pytest.approx(nearest, rel=1e-12)
 
+    # A band worked out slab by slab (its padded copies outgrow the caches): an element of y
+    # alone is one piece exactly where t rounds reach it outside x.
+    rng = np.random.default_rng(21)
+    holed = ball1 & (rng.random(ball1.shape) < 0.97)
+    probe = np.zeros(holed.shape, bool)
+    for t in (1, 4):
+        reached = ndimage.binary_dilation(holed, iterations=t) & ~holed
+        near = np.argwhere(ndimage.binary_dilation(holed, iterations=t + 1) & ~holed)
+        for point in map(tuple, near[rng.choice(len(near), size=40)]):
+            probe[point] = True
+            assert medical._is_cross(holed, probe, t) is not bool(reached[point])
+            probe[point] = False
+
 
 # ------------------------------------------------------------- set operations, shells, bands
 

@@ -86,8 +86,11 @@ struct Copies {
   std::vector<std::uint8_t> back;
 };
 
+// The band of the planes [kept_from, kept_to) of x (along the first axis) into `set`, with
+// the rounds run over all of x's planes.
 void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                  Copies& copies, Isa isa, rt::WithoutGil& gil);
+                  std::int64_t kept_from, std::int64_t kept_to, Copies& copies, Isa isa,
+                  rt::WithoutGil& gil);
 
 }  // namespace
 
@@ -109,31 +112,28 @@ void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::i
   }
   Copies copies;
   if (shape.ndim == 1 || at_once >= shape.shape[0]) {
-    return band_of_slab(x, y, t, set, copies, isa, gil);
+    return band_of_slab(x, y, t, set, 0, shape.shape[0], copies, isa, gil);
   }
   // Slab by slab along the first axis: each slab's rounds run over it and the t planes on
   // either side (a round reaches one plane further), and only the slab's own planes, which
-  // no plane beyond those reaches, are kept.
+  // no plane beyond those reaches, are written.
   const std::int64_t plane = shape.size / shape.shape[0];
-  std::vector<std::uint8_t> part;
   for (std::int64_t first = 0; first < shape.shape[0]; first += at_once) {
     const std::int64_t last = std::min(shape.shape[0], first + at_once);  // one past
     Box slab;
     for (std::size_t k = 0; k < shape.ndim; ++k) slab.high[k] = shape.shape[k] - 1;
     slab.low[0] = std::max<std::int64_t>(0, first - t);
     slab.high[0] = std::min(shape.shape[0], last + t) - 1;
-    const MaskData near_x = restricted(x, slab);
-    part.resize(static_cast<std::size_t>(near_x.geometry.size));
-    band_of_slab(near_x, restricted(y, slab), t, part.data(), copies, isa, gil);
-    std::copy_n(part.data() + (first - slab.low[0]) * plane, (last - first) * plane,
-                set + first * plane);
+    band_of_slab(restricted(x, slab), restricted(y, slab), t, set + first * plane,
+                 first - slab.low[0], last - slab.low[0], copies, isa, gil);
   }
 }
 
 namespace {
 
 void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                  Copies& copies, Isa isa, rt::WithoutGil& gil) {
+                  std::int64_t kept_from, std::int64_t kept_to, Copies& copies, Isa isa,
+                  rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
   const std::size_t ndim = shape.ndim;
   const std::int64_t n = shape.last();
@@ -195,6 +195,7 @@ void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uin
   std::uint8_t* to = set;
   LineWalker<2> again(shape, {&x.geometry.strides, &y.geometry.strides});
   do {
+    if (ndim > 1 && (again.index()[0] < kept_from || again.index()[0] >= kept_to)) continue;
     const std::uint8_t* reached = front.data() + padded.at(again.index());
     const char* in_x = x.data + again.offset(0);
     const char* in_y = y.data + again.offset(1);
