@@ -70,8 +70,8 @@ std::int64_t last_set(const char* p, std::int64_t step, std::int64_t n, std::int
 // Lines that lie side by side in memory, m of them with their elements m apart (a series'
 // few time points, the short last axis moved out of the line): the block of the m lines
 // is read once in memory order, row by row (leading words of zero bytes, which hold zero
-// elements of any type, skipped), and each set element widens its line's extremes. first[c] is n
-// and last[c] -1 for a line c with no set element.
+// elements of any type, skipped), and each set element widens its line's extremes.
+// first[c] is n and last[c] -1 for a line c with no set element.
 template <class E>
 void block_extremes(const char* p, std::int64_t n, std::int64_t m, std::int64_t* first,
                     std::int64_t* last, rt::WithoutGil& gil) {
