@@ -232,11 +232,16 @@ void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* se
           shape, first,
           [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
             std::uint8_t* to = set + first * slab + offset;
-            if (y.type.size == 1 && last_stride(y) == 1) {  // the byte's value, either sign
-              const auto* from =
-                  reinterpret_cast<const std::uint8_t*>(line_start(y, index)) + start;
+            if (y.type.size == 1) {  // the byte's value, either sign
+              const auto* from = reinterpret_cast<const std::uint8_t*>(line_start(y, index));
+              const std::int64_t step = last_stride(y);
               const bool labels = y.type.kind != ElementKind::Bool;
-              for (std::int64_t i = 0; i < count; ++i) to[i] = labels && from[i] == 2;
+              if (step == 1) {
+                for (std::int64_t i = 0; i < count; ++i) to[i] = labels && from[start + i] == 2;
+              } else {
+                for (std::int64_t i = 0; i < count; ++i)
+                  to[i] = labels && from[(start + i) * step] == 2;
+              }
               return;
             }
             std::int64_t ys[kRowChunk];
