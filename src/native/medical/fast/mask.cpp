@@ -138,4 +138,9 @@ void load_small_values(ElementType type, const char* p, std::int64_t stride, std
   load_values_as(type, p, stride, count, out);
 }
 
+void load_byte_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
+                      std::int16_t* out) noexcept {
+  load_values_as(type, p, stride, count, out);
+}
+
 }  // namespace orvane::medical::fast

@@ -219,5 +219,9 @@ void load_values(ElementType type, const char* p, std::int64_t stride, std::int6
 // an int32 exactly.
 void load_small_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
                        std::int32_t* out) noexcept;
+// And for one-byte elements (8-bit label maps), whose sums fit an int16: twice the
+// elements per vector.
+void load_byte_values(ElementType type, const char* p, std::int64_t stride, std::int64_t count,
+                      std::int16_t* out) noexcept;
 
 }  // namespace orvane::medical::fast

@@ -68,8 +68,8 @@ void for_each_line(const WritableMask& out, const MaskData& x, const MaskData& y
 enum class SumTest { IsTwo, NonZero };
 
 // The test of x.astype(int) + y.astype(int) over a line whose values `load` reads as T:
-// added as unsigned, so int64 sums wrap around as numpy's do (values of two bytes or less,
-// read as int32, never reach the wrap).
+// added as unsigned, so int64 sums wrap around as numpy's do (values of one byte read as
+// int16, or of two bytes read as int32, never reach the wrap).
 template <class T, class Load>
 void sums_tested(const Line& line, std::int64_t n, ElementType x_type, ElementType y_type,
                  SumTest test, rt::WithoutGil& gil, Load load) {
@@ -114,6 +114,11 @@ void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out
                                                   result[i] = a[i] | b[i];
                                               }
                                             });
+    } else if (x.type.size == 1 && y.type.size == 1) {  // 8-bit labels
+      sums_tested<std::int16_t>(
+          line, n, x.type, y.type, test, gil,
+          [](ElementType type, const char* p, std::int64_t step, std::int64_t count,
+             std::int16_t* to) { load_byte_values(type, p, step, count, to); });
     } else if (x.type.size <= 2 && y.type.size <= 2) {  // sums that cannot wrap
       sums_tested<std::int32_t>(
           line, n, x.type, y.type, test, gil,
