@@ -20,7 +20,7 @@ if ! command -v aarch64-linux-gnu-g++ >/dev/null; then
   echo "installing g++-aarch64-linux-gnu (Debian)"
   apt-get install -y -qq -o DPkg::Lock::Timeout=600 g++-aarch64-linux-gnu >/dev/null
 fi
-[ "$1" != --tools ] || exit 0
+[ "${1:-}" != --tools ] || exit 0
 out=$(mkdir -p "$1" && cd "$1" && pwd)
 shift
 root=${SID_ROOT:-/var/tmp/orvane-sid-arm64}

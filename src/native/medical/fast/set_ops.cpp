@@ -115,20 +115,11 @@ void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out
                                               }
                                             });
     } else if (x.type.size == 1 && y.type.size == 1) {  // 8-bit labels
-      sums_tested<std::int16_t>(
-          line, n, x.type, y.type, test, gil,
-          [](ElementType type, const char* p, std::int64_t step, std::int64_t count,
-             std::int16_t* to) { load_byte_values(type, p, step, count, to); });
+      sums_tested<std::int16_t>(line, n, x.type, y.type, test, gil, load_byte_values);
     } else if (x.type.size <= 2 && y.type.size <= 2) {  // sums that cannot wrap
-      sums_tested<std::int32_t>(
-          line, n, x.type, y.type, test, gil,
-          [](ElementType type, const char* p, std::int64_t step, std::int64_t count,
-             std::int32_t* to) { load_small_values(type, p, step, count, to); });
+      sums_tested<std::int32_t>(line, n, x.type, y.type, test, gil, load_small_values);
     } else {
-      sums_tested<std::int64_t>(
-          line, n, x.type, y.type, test, gil,
-          [](ElementType type, const char* p, std::int64_t step, std::int64_t count,
-             std::int64_t* to) { load_values(type, p, step, count, to); });
+      sums_tested<std::int64_t>(line, n, x.type, y.type, test, gil, load_values);
     }
   });
 }
