@@ -186,6 +186,13 @@ def test_set_operations_follow_integer_sums():
     union = medical._union_set(ints, ints)
     assert union.dtype == bool and np.array_equal(union, ints.astype(bool))
     assert not medical._diff_set(ints, ints).any()
+    # Every pair of byte values, either sign: 255 and 3 (uint8) add up to 258, not 2.
+    a, b = np.divmod(np.arange(256 * 256), 256)
+    for x_type, y_type in itertools.product([np.uint8, np.int8], repeat=2):
+        x, y = a.astype(x_type).reshape(256, 256), b.astype(y_type).reshape(256, 256)
+        sums = x.astype(int) + y.astype(int)
+        assert np.array_equal(medical._superposition(x, y), sums == 2)
+        assert np.array_equal(medical._union_set(x, y), sums != 0)
 
 
 def ring_and_core(size=21):

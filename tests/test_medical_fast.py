@@ -277,6 +277,12 @@ def test_sizes_the_plain_path_cannot_reach():
             probe[point] = True
             assert medical._is_cross(holed, probe, t) is not bool(reached[point])
             probe[point] = False
+    # Label bytes read with their sign: where x is -1 and y 0, or x -2 and y -1 (int8), the
+    # rounds' 1 - x + y is 2, so the whole of x is the band, one piece; read without their
+    # sign, none of it is.
+    for x, y in [(-holed.astype(np.int8), np.zeros(holed.shape, np.uint8)),
+                 (-2 * holed.astype(np.int8), -holed.astype(np.int8))]:  # fmt: skip
+        assert medical._is_cross(x, y, 1) is False
 
 
 # ------------------------------------------------------------- set operations, shells, bands

@@ -80,6 +80,38 @@ std::int64_t planes_at_once(const Geometry& box, std::int64_t t, double budget) 
   return static_cast<std::int64_t>(fit) - 2 * t;
 }
 
+// Whether elements of `type` are label bytes: integers of one byte, either sign.
+bool byte_label(ElementType type) {
+  return type.size == 1 && (type.kind == ElementKind::Signed || type.kind == ElementKind::Unsigned);
+}
+
+// reached - x + y == 2 for a line of n elements, x and y label bytes (byte_label) `x_step`
+// and `y_step` bytes apart, each read with its own sign.
+void byte_label_band(const std::uint8_t* reached, ElementType x_type, const char* x,
+                     std::int64_t x_step, ElementType y_type, const char* y, std::int64_t y_step,
+                     std::int64_t n, std::uint8_t* to) {
+  auto line = [&]<class X, class Y>(const X* xs, const Y* ys) {
+    if (x_step == 1 && y_step == 1) {  // a loop the compiler vectorises
+      for (std::int64_t i = 0; i < n; ++i) to[i] = int{reached[i]} - int{xs[i]} + int{ys[i]} == 2;
+    } else {
+      for (std::int64_t i = 0; i < n; ++i) {
+        to[i] = int{reached[i]} - int{xs[i * x_step]} + int{ys[i * y_step]} == 2;
+      }
+    }
+  };
+  const auto* xu = reinterpret_cast<const std::uint8_t*>(x);
+  const auto* xs = reinterpret_cast<const std::int8_t*>(x);
+  const auto* yu = reinterpret_cast<const std::uint8_t*>(y);
+  const auto* ys = reinterpret_cast<const std::int8_t*>(y);
+  const bool x_signed = x_type.kind == ElementKind::Signed;
+  const bool y_signed = y_type.kind == ElementKind::Signed;
+  if (x_signed) {
+    y_signed ? line(xs, ys) : line(xs, yu);
+  } else {
+    y_signed ? line(xu, ys) : line(xu, yu);
+  }
+}
+
 // The padded copies, kept from one slab to the next.
 struct Copies {
   std::vector<std::uint8_t> front;
@@ -190,7 +222,10 @@ void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uin
   // The band: reached.astype(int) - x.astype(int) + y.astype(int) == 2; for booleans,
   // reached, not in x, and in y.
   const bool flags = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
-  std::vector<std::int32_t> x_values(flags ? 0 : static_cast<std::size_t>(n));
+  // Label maps of bytes (uint8 or int8, as a segmenter gives them) are read as they are, in
+  // one loop, rather than widened into buffers first.
+  const bool byte_labels = !flags && byte_label(x.type) && byte_label(y.type);
+  std::vector<std::int32_t> x_values(flags || byte_labels ? 0 : static_cast<std::size_t>(n));
   std::vector<std::int32_t> y_values(x_values.size());
   std::uint8_t* to = set;
   LineWalker<2> again(shape, {&x.geometry.strides, &y.geometry.strides});
@@ -199,7 +234,9 @@ void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uin
     const std::uint8_t* reached = front.data() + padded.at(again.index());
     const char* in_x = x.data + again.offset(0);
     const char* in_y = y.data + again.offset(1);
-    if (!flags) {
+    if (byte_labels) {
+      byte_label_band(reached, x.type, in_x, x_step, y.type, in_y, y_step, n, to);
+    } else if (!flags) {
       load_small_values(x.type, in_x, x_step, n, x_values.data());
       load_small_values(y.type, in_y, y_step, n, y_values.data());
       for (std::int64_t i = 0; i < n; ++i) {

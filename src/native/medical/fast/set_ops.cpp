@@ -49,6 +49,28 @@ void in_chunks(const Line& line, std::int64_t count, rt::WithoutGil& gil, LoadX&
   }
 }
 
+// Runs `each(x, y, out, count)` on the line's own bytes, in chunks of at most kChunk, where
+// all three lie at unit steps: nothing is loaded into buffers first. False where they do
+// not, and nothing was done.
+template <class Each>
+bool on_bytes(const Line& line, std::int64_t n, rt::WithoutGil& gil, Each&& each) {
+  if (line.out_step != 1 || line.x_step != 1 || line.y_step != 1) return false;
+  const auto* x = reinterpret_cast<const std::uint8_t*>(line.x);
+  const auto* y = reinterpret_cast<const std::uint8_t*>(line.y);
+  auto* out = reinterpret_cast<std::uint8_t*>(line.out);
+  for (std::int64_t start = 0; start < n; start += kChunk) {
+    const std::int64_t count = std::min(kChunk, n - start);
+    each(x + start, y + start, out + start, count);
+    gil.progress(count);
+  }
+  return true;
+}
+
+// Whether elements of `type` are integers of one byte, either sign (8-bit label maps).
+bool label_bytes(ElementType type) {
+  return type.size == 1 && (type.kind == ElementKind::Signed || type.kind == ElementKind::Unsigned);
+}
+
 // Calls visit(line, n) for every line of `out` with the matching lines of x and y.
 template <class Visit>
 void for_each_line(const WritableMask& out, const MaskData& x, const MaskData& y, Visit&& visit) {
@@ -92,11 +114,69 @@ void sums_tested(const Line& line, std::int64_t n, ElementType x_type, ElementTy
                   });
 }
 
+// The test of x + y for `count` 8-bit labels of x and y at unit steps, each read with its
+// own sign (their int64 sum never wraps).
+void byte_sums_tested(ElementType x_type, const std::uint8_t* x, ElementType y_type,
+                      const std::uint8_t* y, std::int64_t count, SumTest test,
+                      std::uint8_t* result) {
+  auto run = [&]<class X, class Y>(const X* __restrict a, const Y* __restrict b) {
+    std::uint8_t* __restrict to = result;
+    if constexpr (std::is_unsigned_v<X> && std::is_unsigned_v<Y>) {
+      // Both unsigned, in bytes: a + b is 2 where its low byte is 2 and a is at most 2
+      // (b then is 2 - a), and is not 0 where either is not.
+      if (test == SumTest::IsTwo) {
+        for (std::int64_t i = 0; i < count; ++i)
+          to[i] = (static_cast<std::uint8_t>(a[i] + b[i]) == 2) & (a[i] <= 2);
+      } else {
+        for (std::int64_t i = 0; i < count; ++i) to[i] = (a[i] | b[i]) != 0;
+      }
+    } else {
+      // Sums of 16 bits, which the compiler keeps in 16-bit lanes of its vectors.
+      auto sum = [&](std::int64_t i) {
+        return static_cast<std::int16_t>(std::int16_t{a[i]} + std::int16_t{b[i]});
+      };
+      if (test == SumTest::IsTwo) {
+        for (std::int64_t i = 0; i < count; ++i) to[i] = sum(i) == 2;
+      } else {
+        for (std::int64_t i = 0; i < count; ++i) to[i] = sum(i) != 0;
+      }
+    }
+  };
+  const auto* xs = reinterpret_cast<const std::int8_t*>(x);
+  const auto* ys = reinterpret_cast<const std::int8_t*>(y);
+  if (x_type.kind == ElementKind::Signed) {
+    y_type.kind == ElementKind::Signed ? run(xs, ys) : run(xs, y);
+  } else {
+    y_type.kind == ElementKind::Signed ? run(x, ys) : run(x, y);
+  }
+}
+
 // out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
 void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out, SumTest test,
                    rt::WithoutGil& gil) {
   const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
+  const bool labels = label_bytes(x.type) && label_bytes(y.type);
   for_each_line(out, x, y, [&](const Line& line, std::int64_t n) {
+    if (bytes && on_bytes(line, n, gil,
+                          [test](const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* result,
+                                 std::int64_t count) {
+                            if (test == SumTest::IsTwo) {
+                              for (std::int64_t i = 0; i < count; ++i)
+                                result[i] = (a[i] != 0) & (b[i] != 0);
+                            } else {
+                              for (std::int64_t i = 0; i < count; ++i)
+                                result[i] = (a[i] != 0) | (b[i] != 0);
+                            }
+                          })) {
+      return;
+    }
+    if (labels && on_bytes(line, n, gil,
+                           [&](const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* result,
+                               std::int64_t count) {
+                             byte_sums_tested(x.type, a, y.type, b, count, test, result);
+                           })) {
+      return;
+    }
     if (bytes) {  // the int64 values are 0 and 1: both set, or either set
       auto flags = [](ElementType type) {
         return [type](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
@@ -207,7 +287,18 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
   {
     rt::WithoutGil gil;
     const bool keep_bytes = a.type.kind == ElementKind::Bool;
+    // y's truth is its byte's where it has one byte and is no float.
+    const bool y_byte = b.type.size == 1 && b.type.kind != ElementKind::Float;
     for_each_line(out, a, b, [&](const Line& line, std::int64_t n) {
+      if (keep_bytes && y_byte &&
+          on_bytes(line, n, gil,
+                   [](const std::uint8_t* kept, const std::uint8_t* cleared, std::uint8_t* result,
+                      std::int64_t count) {
+                     for (std::int64_t i = 0; i < count; ++i)
+                       result[i] = static_cast<std::uint8_t>(cleared[i] == 0 ? kept[i] : 0);
+                   })) {
+        return;
+      }
       in_chunks<std::uint8_t, std::uint8_t>(
           line, n, gil,
           [&](const char* p, std::int64_t step, std::int64_t count, std::uint8_t* to) {
