@@ -255,18 +255,24 @@ class ShellLister {
   // element on both shells spares their listing (a 2-D mask is a single plane).
   void defer_listing() { defer_ = true; }
   void flush() {
-    for (const auto& [first, last] : pending_) list_points(buffer_.data(), first, last);
+    for (const auto& [first, last] : pending_) list_points(buffer_.get(), first, last);
     pending_.clear();
   }
 
   // The steps over the mask's planes that list its shell.
   auto planes(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
     const std::int64_t size = plane_size(mask.geometry);
-    buffer_.resize(static_cast<std::size_t>(size) + 8);
+    // Only the lines that written_ marks are read, and words past a line's end are masked
+    // off, so the buffer is not zeroed (a pass, and a page fault per page of a fresh
+    // allocation) where its lines end on a word: then only the 8 bytes after the last line
+    // are read beyond what was written.
+    const auto bytes = static_cast<std::size_t>(size) + 8;
+    buffer_.reset(n_ % 8 == 0 ? new std::uint8_t[bytes] : new std::uint8_t[bytes]());
+    std::fill_n(buffer_.get() + size, 8, std::uint8_t{0});
     written_.assign(static_cast<std::size_t>(size / std::max<std::int64_t>(n_, 1)), 0);
     auto target = [this](std::int64_t) {
       std::fill(written_.begin(), written_.end(), std::uint8_t{0});
-      return buffer_.data();
+      return buffer_.get();
     };
     auto done = [this](const Index& index, const std::uint8_t* shell, std::int64_t first,
                        std::int64_t last) { list(index, shell, first, last); };
@@ -310,7 +316,7 @@ class ShellLister {
   bool find_shared(const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
     for (std::int64_t line = first; line < last; ++line) {
       if (partner_->written_[static_cast<std::size_t>(line)] == 0) continue;
-      const char* other = reinterpret_cast<const char*>(partner_->buffer_.data() + line * n_);
+      const char* other = reinterpret_cast<const char*>(partner_->buffer_.get() + line * n_);
       const char* mine = reinterpret_cast<const char*>(shell + line * n_);
       for (std::int64_t i = 0; i < n_; i += 8) {
         std::uint64_t both = load<std::uint64_t>(mine + i) & load<std::uint64_t>(other + i);
@@ -328,8 +334,8 @@ class ShellLister {
 
   std::size_t ndim_;
   std::int64_t n_;
-  std::vector<std::uint8_t> buffer_;
-  std::vector<std::uint8_t> written_;  // per line of the plane: the buffer holds its shell
+  std::unique_ptr<std::uint8_t[]> buffer_;  // a plane's shell, where written_ says
+  std::vector<std::uint8_t> written_;       // per line of the plane: the buffer holds its shell
   std::vector<std::int64_t>& out_;
   Index point_{};
   const ShellLister* partner_ = nullptr;
