@@ -158,6 +158,10 @@ def test_float_masks_and_odd_spacings_agree_with_the_plain_path(plain):
              (x.astype(">f8"), [0.3, 1.7]),
              (x, [0.0, 1.0]), (x, [np.inf, 1.0]), (x, [1.0]), (x, [True, 1.0]), (x, "ab"),
              (x.astype(np.complex128), [1.0, 1.0]), (np.zeros((0, 3)), [1.0, 1.0])]  # fmt: skip
+    # Points near one end of an axis far longer than they are many.
+    scattered = np.zeros((4, 20_000, 3), bool)
+    scattered[tuple(rng.integers(0, n, size=150) for n in (4, 30, 3))] = True
+    cases.append((scattered, [0.7, 1.1, 3.3]))
     for args in cases:
         assert_same(outcome(medical._points_pair, *args), plain(medical._points_pair, *args))
     y = rng.random((7, 9)) < 0.3

@@ -186,25 +186,53 @@ void mark_plane_vertices(const std::vector<const Candidate*>& plane, std::size_t
   for (std::size_t i = 0; i + 1 < k; ++i) mark(chain[i]);
 }
 
-// Keeps only the candidates that are hull vertices within their plane of axes (u, v).
-std::vector<Candidate> prune_by_planes(std::vector<Candidate> candidates, std::size_t ndim,
-                                       std::size_t u, std::size_t v) {
-  std::vector<std::size_t> order(candidates.size());
+// The candidates (in row-major order) stably sorted by their indices along the axes other
+// than u and v, as positions into `candidates`: within a plane of axes (u, v) they then stay
+// in row-major order, which is the order of (u, v). By counting, one pass per axis from the
+// last, where no axis is much longer than the candidates are many; else by comparison.
+std::vector<std::size_t> plane_order(const std::vector<Candidate>& candidates, std::size_t ndim,
+                                     std::size_t u, std::size_t v, const Index& shape) {
+  const std::size_t n = candidates.size();
+  std::vector<std::size_t> order(n);
   std::iota(order.begin(), order.end(), 0);
-  auto plane_key_less = [&](std::size_t a, std::size_t b) {
-    const Candidate& ca = candidates[a];
-    const Candidate& cb = candidates[b];
-    for (std::size_t k = 0; k < ndim; ++k) {
-      if (k == u || k == v || ca.at[k] == cb.at[k]) continue;
-      return ca.at[k] < cb.at[k];
-    }
-    if (ca.at[u] != cb.at[u]) return ca.at[u] < cb.at[u];
-    return ca.at[v] < cb.at[v];
-  };
-  // Row-major order is already sorted for the plane of the last two axes.
-  if (!std::is_sorted(order.begin(), order.end(), plane_key_less)) {
-    std::sort(order.begin(), order.end(), plane_key_less);
+  if (u + 2 == ndim && v + 1 == ndim) return order;  // the other axes lead: sorted already
+  bool counting = true;
+  for (std::size_t k = 0; k < ndim; ++k) {
+    counting = counting && (k == u || k == v || static_cast<double>(shape[k]) <= 4.0 * n + 1024);
   }
+  if (!counting) {
+    auto plane_key_less = [&](std::size_t a, std::size_t b) {
+      for (std::size_t k = 0; k < ndim; ++k) {
+        const std::int64_t ia = candidates[a].at[k];
+        const std::int64_t ib = candidates[b].at[k];
+        if (k == u || k == v || ia == ib) continue;
+        return ia < ib;
+      }
+      return a < b;  // row-major order within a plane
+    };
+    std::sort(order.begin(), order.end(), plane_key_less);
+    return order;
+  }
+  std::vector<std::size_t> sorted(n);
+  std::vector<std::size_t> starts;
+  for (std::size_t k = ndim; k-- > 0;) {
+    if (k == u || k == v) continue;
+    starts.assign(static_cast<std::size_t>(shape[k]) + 1, 0);
+    for (const std::size_t i : order) ++starts[static_cast<std::size_t>(candidates[i].at[k]) + 1];
+    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    for (const std::size_t i : order) {
+      sorted[starts[static_cast<std::size_t>(candidates[i].at[k])]++] = i;
+    }
+    std::swap(order, sorted);
+  }
+  return order;
+}
+
+// Keeps only the candidates that are hull vertices within their plane of axes (u, v); the
+// candidates lie within `shape`.
+std::vector<Candidate> prune_by_planes(std::vector<Candidate> candidates, std::size_t ndim,
+                                       std::size_t u, std::size_t v, const Index& shape) {
+  const std::vector<std::size_t> order = plane_order(candidates, ndim, u, v, shape);
   auto same_plane = [&](std::size_t a, std::size_t b) {
     for (std::size_t k = 0; k < ndim; ++k) {
       if (k != u && k != v && candidates[a].at[k] != candidates[b].at[k]) return false;
@@ -239,13 +267,14 @@ std::optional<PointPair> farthest_pair(const MaskData& mask, const Spacing& spac
   // the mask's own memory order (a Fortran-ordered mask read along its first axis), on long
   // lines.
   const AxisOrder order = line_order(mask.geometry);
-  std::vector<Candidate> candidates = line_extremes(reordered(mask, order), isa, count, gil);
+  const MaskData lined = reordered(mask, order);
+  std::vector<Candidate> candidates = line_extremes(lined, isa, count, gil);
   if (count < 2 || spacing.smallest_magnitude() == 0.0) return std::nullopt;
   // Every order of the planes keeps every extreme point. The plane of the last two axes
   // comes first: it needs no sorting, and the others then sort fewer candidates.
   for (std::size_t u = ndim; u-- > 0;) {
     for (std::size_t v = ndim; v-- > u + 1;) {
-      candidates = prune_by_planes(std::move(candidates), ndim, u, v);
+      candidates = prune_by_planes(std::move(candidates), ndim, u, v, lined.geometry.shape);
       gil.progress(static_cast<std::int64_t>(candidates.size()) * 16);
     }
   }
