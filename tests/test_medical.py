@@ -178,6 +178,12 @@ def test_crossing_test_counts_pieces_of_the_band():
     touching = np.zeros_like(corner)
     touching[0, 0] = touching[2, 2] = True
     assert medical._is_cross(corner, touching, 2) is True
+    # One piece whose last line holds two of its runs (an arch, its legs down).
+    arch = np.zeros((9, 9), bool)
+    arch[0, 1:6] = arch[1:3, 1] = arch[1:3, 5] = True
+    point = np.zeros_like(arch)
+    point[7, 7] = True
+    assert medical._is_cross(point, arch, 20) is False
 
 
 def test_set_operations_follow_integer_sums():

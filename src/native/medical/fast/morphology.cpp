@@ -338,7 +338,7 @@ std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const Mas
   rt::WithoutGil gil;
   auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
   band(x, y, 0, bytes, gil);  // y == 2
-  if (!box) return count_pieces(bytes, shape, gil);
+  if (!box) return count_pieces(bytes, shape, 2, gil);
   std::vector<std::uint8_t> inside(static_cast<std::size_t>(near_x.geometry.size));
   if (t <= kMostRounds && rounds_take(x.type) && rounds_take(y.type) &&
       rounds_fit(near_x.geometry, shape.size)) {
@@ -362,7 +362,7 @@ std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const Mas
     std::copy_n(inside.data() + line * part.last() + start, count, bytes + at);
     if (start + count == part.last()) ++line;
   });
-  return count_pieces(bytes, shape, gil);
+  return count_pieces(bytes, shape, 2, gil);
 }
 
 Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count) {
@@ -421,7 +421,7 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
     } else {
       band(near_x, near_y, t, bytes, gil);
     }
-    pieces = count_pieces(bytes, shape, gil);
+    pieces = count_pieces(bytes, shape, 2, gil);
   }
   return rt::boolean(pieces != 1);
 }

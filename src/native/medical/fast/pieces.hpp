@@ -6,8 +6,11 @@
 
 namespace orvane::medical::fast {
 
-// `set`: 0 or 1 per element. Memory: a few words per run of set elements along the last
+// `set`: 0 or 1 per element. The count stops at `enough` (at least 1): it is returned as
+// soon as that many pieces are certain, which for a crossing test (one piece or not) is often
+// long before the last line. Memory: a few words per run of set elements along the last
 // axis (each run begins and ends on the outline of its piece).
-std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, rt::WithoutGil& gil);
+std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::int64_t enough,
+                          rt::WithoutGil& gil);
 
 }  // namespace orvane::medical::fast
