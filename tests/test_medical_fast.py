@@ -281,6 +281,16 @@ def test_sizes_the_plain_path_cannot_reach():
             probe[point] = True
             assert medical._is_cross(holed, probe, t) is not bool(reached[point])
             probe[point] = False
+    # Pieces counted slab by slab as the band is worked out: halves apart in the first slabs
+    # that meet in a later one are one piece; a cap that ends early and the rest, two.
+    band = ndimage.binary_dilation(ball1, iterations=2) & ~ball1
+    walled = np.ones(ball1.shape, bool)
+    walled[:60, :, 50] = False
+    planes = np.arange(ball1.shape[0])[:, None, None]
+    capped = np.ascontiguousarray(np.broadcast_to((planes < 8) | (planes > 20), ball1.shape))
+    for y in (walled, capped):
+        assert medical._is_cross(ball1, y, 2) is (ndimage.label(band & y)[1] != 1)
+    assert [medical._is_cross(ball1, y, 2) for y in (walled, capped)] == [False, True]
     # Label bytes read with their sign: where x is -1 and y 0, or x -2 and y -1 (int8), the
     # rounds' 1 - x + y is 2, so the whole of x is the band, one piece; read without their
     # sign, none of it is.

@@ -132,7 +132,7 @@ bool rounds_fit(const Geometry& box, std::int64_t whole) {
 }
 
 void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
-                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil) {
+                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil, const PlanesWritten& written) {
   const Geometry& shape = x.geometry;
   // Slabs whose copies stay in the processor's caches while their rounds run, unless
   // that leaves fewer planes to a slab than its rounds read beside it.
@@ -158,6 +158,7 @@ void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::i
     slab.high[0] = std::min(shape.shape[0], last + t) - 1;
     band_of_slab(restricted(x, slab), restricted(y, slab), t, set + first * plane,
                  first - slab.low[0], last - slab.low[0], copies, isa, gil);
+    if (written && written(last)) return;
   }
 }
 

@@ -2,6 +2,8 @@
 // face neighbours done one round at a time, each a single vector pass over a padded copy of
 // x, where a distance field would make several passes over short lines.
 #pragma once
+#include <functional>
+
 #include "isa.hpp"
 #include "mask.hpp"
 #include "orvane/rt/gil.hpp"
@@ -27,8 +29,12 @@ inline bool rounds_take(ElementType type) {
 // reached.astype(int) - x.astype(int) + y.astype(int) == 2, with `reached` the elements that
 // t dilations of x reach (for booleans: reached, not in x, and in y), else 0, into `set`
 // (C-ordered). The outside of the array holds no element of x. `whole`: the mask's
-// elements (rounds_fit).
+// elements (rounds_fit). Where the band is worked out slab by slab, `written` (if given)
+// is told after each slab how many of the leading planes (along the first axis) are
+// written, and returns true to stop there.
+using PlanesWritten = std::function<bool(std::int64_t planes)>;
 void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
-                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil);
+                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil,
+                    const PlanesWritten& written = {});
 
 }  // namespace orvane::medical::fast

@@ -417,11 +417,19 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
     rt::WithoutGil gil;
     auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
     if (by_rounds) {
-      band_by_rounds(near_x, near_y, t, first.mask()->geometry.size, bytes, isa, gil);
+      // The pieces are counted slab by slab as the band is written, and the band is left
+      // unfinished once two are certain.
+      PieceCounter counter(bytes, shape, 2);
+      const std::int64_t plane_lines = shape.ndim > 1 ? shape.lines() / shape.shape[0] : 1;
+      band_by_rounds(
+          near_x, near_y, t, first.mask()->geometry.size, bytes, isa, gil,
+          [&](std::int64_t planes) { return counter.add_lines(planes * plane_lines, gil); });
+      counter.add_lines(shape.lines(), gil);
+      pieces = counter.count();
     } else {
       band(near_x, near_y, t, bytes, gil);
+      pieces = count_pieces(bytes, shape, 2, gil);
     }
-    pieces = count_pieces(bytes, shape, 2, gil);
   }
   return rt::boolean(pieces != 1);
 }

@@ -5,16 +5,18 @@
 #include "pieces.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace orvane::medical::fast {
-namespace {
 
+// A run of set elements along a line: [begin, end).
 struct Run {
   std::int64_t begin;
   std::int64_t end;
 };
 
+// The runs seen so far, and the pieces they make.
 class Pieces {
  public:
   std::int64_t add(Run run, std::int64_t line) {
@@ -64,6 +66,8 @@ class Pieces {
   std::int64_t joins_ = 0;
 };
 
+namespace {
+
 // The next set byte at or after `i`, or n.
 std::int64_t next_set(const std::uint8_t* line, std::int64_t i, std::int64_t n) {
   while (i + 8 <= n && load<std::uint64_t>(reinterpret_cast<const char*>(line + i)) == 0) i += 8;
@@ -83,44 +87,48 @@ std::int64_t next_clear(const std::uint8_t* line, std::int64_t i, std::int64_t n
 
 }  // namespace
 
-std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::int64_t enough,
-                          rt::WithoutGil& gil) {
-  const std::int64_t n = shape.last();
-  const std::int64_t lines = shape.lines();
-  const std::size_t axes = shape.ndim - 1;  // the axes that index the lines
-  // Lines between neighbours along each of those axes.
-  Index line_step{};
+PieceCounter::PieceCounter(const std::uint8_t* set, const Geometry& shape, std::int64_t enough)
+    : set_(set),
+      shape_(shape),
+      n_(shape.last()),
+      lines_(shape.lines()),
+      axes_(shape.ndim - 1),
+      enough_(enough),
+      pieces_(std::make_unique<Pieces>()) {
   std::int64_t step = 1;
-  for (std::size_t k = axes; k-- > 0;) {
-    line_step[k] = step;
+  for (std::size_t k = axes_; k-- > 0;) {
+    line_step_[k] = step;
     step *= shape.shape[k];
   }
-  // First run of each of the last line_step[0] + 1 lines (a ring), and one past the last.
-  const std::int64_t ring = axes > 0 ? line_step[0] + 1 : 1;
-  std::vector<std::int64_t> first_run(static_cast<std::size_t>(ring) + 1);
-  std::vector<std::int64_t> end_run(static_cast<std::size_t>(ring) + 1);
-  Pieces pieces;
-  std::int64_t complete = 0;  // pieces that no later run can join
-  Index index{};
-  for (std::int64_t line = 0; line < lines; ++line) {
-    const std::uint8_t* row = set + line * n;
+  ring_ = axes_ > 0 ? line_step_[0] + 1 : 1;
+  first_run_.resize(static_cast<std::size_t>(ring_) + 1);
+  end_run_.resize(static_cast<std::size_t>(ring_) + 1);
+}
+
+PieceCounter::~PieceCounter() = default;
+
+bool PieceCounter::add_lines(std::int64_t up_to, rt::WithoutGil& gil) {
+  Pieces& pieces = *pieces_;
+  for (; line_ < std::min(up_to, lines_) && !certain_; ++line_) {
+    const std::int64_t line = line_;
+    const std::uint8_t* row = set_ + line * n_;
     const std::int64_t first = pieces.size();
-    for (std::int64_t i = next_set(row, 0, n); i < n; i = next_set(row, i, n)) {
-      const std::int64_t end = next_clear(row, i, n);
+    for (std::int64_t i = next_set(row, 0, n_); i < n_; i = next_set(row, i, n_)) {
+      const std::int64_t end = next_clear(row, i, n_);
       pieces.add(Run{i, end}, line);
       i = end;
     }
     const std::int64_t last = pieces.size();
-    const auto slot = static_cast<std::size_t>(line % ring);
-    first_run[slot] = first;
-    end_run[slot] = last;
-    for (std::size_t k = 0; k < axes && first < last; ++k) {
-      if (index[k] == 0) continue;
-      const auto other = static_cast<std::size_t>((line - line_step[k]) % ring);
+    const auto slot = static_cast<std::size_t>(line % ring_);
+    first_run_[slot] = first;
+    end_run_[slot] = last;
+    for (std::size_t k = 0; k < axes_ && first < last; ++k) {
+      if (index_[k] == 0) continue;
+      const auto other = static_cast<std::size_t>((line - line_step_[k]) % ring_);
       // Both lists of runs are sorted: walk them together.
       std::int64_t a = first;
-      std::int64_t b = first_run[other];
-      while (a < last && b < end_run[other]) {
+      std::int64_t b = first_run_[other];
+      while (a < last && b < end_run_[other]) {
         const Run& p = pieces.run(a);
         const Run& q = pieces.run(b);
         if (p.begin < q.end && q.begin < p.end) pieces.join(a, b);
@@ -131,24 +139,35 @@ std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::i
         }
       }
     }
-    gil.progress(n);
+    gil.progress(n_);
     // The runs of the line line_step[0] back have met every line they touch: a piece with
     // no later run is complete, and no other piece can join it.
-    if (axes > 0 && line >= line_step[0]) {
-      const auto done = static_cast<std::size_t>((line - line_step[0]) % ring);
-      for (std::int64_t r = first_run[done]; r < end_run[done]; ++r) {
-        if (pieces.ends_at(r, line - line_step[0])) ++complete;
+    if (axes_ > 0 && line >= line_step_[0]) {
+      const auto done = static_cast<std::size_t>((line - line_step_[0]) % ring_);
+      for (std::int64_t r = first_run_[done]; r < end_run_[done]; ++r) {
+        if (pieces.ends_at(r, line - line_step_[0])) ++complete_;
       }
       // The pieces so far that are not complete become one at least.
-      const std::int64_t open = pieces.count() - complete;
-      if (complete + (open > 0 ? 1 : 0) >= enough) return enough;
+      const std::int64_t open = pieces.count() - complete_;
+      certain_ = complete_ + (open > 0 ? 1 : 0) >= enough_;
     }
-    for (std::size_t k = axes; k-- > 0;) {
-      if (++index[k] < shape.shape[k]) break;
-      index[k] = 0;
+    for (std::size_t k = axes_; k-- > 0;) {
+      if (++index_[k] < shape_.shape[k]) break;
+      index_[k] = 0;
     }
   }
-  return std::min(pieces.count(), enough);
+  return certain_;
+}
+
+std::int64_t PieceCounter::count() const {
+  return certain_ ? enough_ : std::min(pieces_->count(), enough_);
+}
+
+std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::int64_t enough,
+                          rt::WithoutGil& gil) {
+  PieceCounter counter(set, shape, enough);
+  counter.add_lines(shape.lines(), gil);
+  return counter.count();
 }
 
 }  // namespace orvane::medical::fast

@@ -1,6 +1,9 @@
 // The number of face-connected pieces of the non-zero elements of a C-ordered byte
 // buffer, as scipy.ndimage.label counts them with its default structure.
 #pragma once
+#include <memory>
+#include <vector>
+
 #include "mask.hpp"
 #include "orvane/rt/gil.hpp"
 
@@ -12,5 +15,40 @@ namespace orvane::medical::fast {
 // axis (each run begins and ends on the outline of its piece).
 std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::int64_t enough,
                           rt::WithoutGil& gil);
+
+class Pieces;
+
+// count_pieces a part at a time, for a buffer written in C order: add_lines(k) takes the
+// lines before line k (counted in C order along the last axis), which must be written, and
+// says whether `enough` pieces are certain; count() is then count_pieces' answer for the
+// lines taken, and for the whole buffer once all are.
+class PieceCounter {
+ public:
+  PieceCounter(const std::uint8_t* set, const Geometry& shape, std::int64_t enough);
+  ~PieceCounter();
+  PieceCounter(const PieceCounter&) = delete;
+  PieceCounter& operator=(const PieceCounter&) = delete;
+
+  bool add_lines(std::int64_t up_to, rt::WithoutGil& gil);
+  std::int64_t count() const;
+
+ private:
+  const std::uint8_t* set_;
+  const Geometry& shape_;
+  std::int64_t n_;
+  std::int64_t lines_;
+  std::size_t axes_;  // the axes that index the lines
+  std::int64_t enough_;
+  Index line_step_{};  // lines between neighbours along each of those axes
+  // First run of each of the last line_step_[0] + 1 lines (a ring), and one past the last.
+  std::int64_t ring_ = 1;
+  std::vector<std::int64_t> first_run_;
+  std::vector<std::int64_t> end_run_;
+  std::unique_ptr<Pieces> pieces_;
+  std::int64_t complete_ = 0;  // pieces that no later run can join
+  std::int64_t line_ = 0;      // the next line to take
+  Index index_{};              // its indices
+  bool certain_ = false;
+};
 
 }  // namespace orvane::medical::fast
