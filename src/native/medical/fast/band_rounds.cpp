@@ -80,12 +80,7 @@ std::int64_t planes_at_once(const Geometry& box, std::int64_t t, double budget) 
   return static_cast<std::int64_t>(fit) - 2 * t;
 }
 
-// Whether elements of `type` are label bytes: integers of one byte, either sign.
-bool byte_label(ElementType type) {
-  return type.size == 1 && (type.kind == ElementKind::Signed || type.kind == ElementKind::Unsigned);
-}
-
-// reached - x + y == 2 for a line of n elements, x and y label bytes (byte_label) `x_step`
+// reached - x + y == 2 for a line of n elements, x and y label bytes (label_bytes) `x_step`
 // and `y_step` bytes apart, each read with its own sign.
 void byte_label_band(const std::uint8_t* reached, ElementType x_type, const char* x,
                      std::int64_t x_step, ElementType y_type, const char* y, std::int64_t y_step,
@@ -99,17 +94,7 @@ void byte_label_band(const std::uint8_t* reached, ElementType x_type, const char
       }
     }
   };
-  const auto* xu = reinterpret_cast<const std::uint8_t*>(x);
-  const auto* xs = reinterpret_cast<const std::int8_t*>(x);
-  const auto* yu = reinterpret_cast<const std::uint8_t*>(y);
-  const auto* ys = reinterpret_cast<const std::int8_t*>(y);
-  const bool x_signed = x_type.kind == ElementKind::Signed;
-  const bool y_signed = y_type.kind == ElementKind::Signed;
-  if (x_signed) {
-    y_signed ? line(xs, ys) : line(xs, yu);
-  } else {
-    y_signed ? line(xu, ys) : line(xu, yu);
-  }
+  visit_label_bytes(x_type, x, y_type, y, line);
 }
 
 // The padded copies, kept from one slab to the next.
@@ -225,7 +210,7 @@ void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uin
   const bool flags = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
   // Label maps of bytes (uint8 or int8, as a segmenter gives them) are read as they are, in
   // one loop, rather than widened into buffers first.
-  const bool byte_labels = !flags && byte_label(x.type) && byte_label(y.type);
+  const bool byte_labels = !flags && label_bytes(x.type) && label_bytes(y.type);
   std::vector<std::int32_t> x_values(flags || byte_labels ? 0 : static_cast<std::size_t>(n));
   std::vector<std::int32_t> y_values(x_values.size());
   std::uint8_t* to = set;

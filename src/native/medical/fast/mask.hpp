@@ -127,6 +127,29 @@ decltype(auto) visit_element(ElementType type, Visit&& visit) {
   }
 }
 
+// Whether elements of `type` are label bytes: integers of one byte, either sign (8-bit
+// label maps, as segmenters give them).
+inline bool label_bytes(ElementType type) noexcept {
+  return type.size == 1 && (type.kind == ElementKind::Signed || type.kind == ElementKind::Unsigned);
+}
+
+// Calls visit(xs, ys) with the label bytes x and y (label_bytes) as pointers of their own
+// sign, std::int8_t or std::uint8_t.
+template <class Visit>
+void visit_label_bytes(ElementType x_type, const void* x, ElementType y_type, const void* y,
+                       Visit&& visit) {
+  const auto* xu = static_cast<const std::uint8_t*>(x);
+  const auto* xs = static_cast<const std::int8_t*>(x);
+  const auto* yu = static_cast<const std::uint8_t*>(y);
+  const auto* ys = static_cast<const std::int8_t*>(y);
+  const bool y_signed = y_type.kind == ElementKind::Signed;
+  if (x_type.kind == ElementKind::Signed) {
+    y_signed ? visit(xs, ys) : visit(xs, yu);
+  } else {
+    y_signed ? visit(xu, ys) : visit(xu, yu);
+  }
+}
+
 // Shape and strides of an array of up to kMaxAxes axes, in bytes.
 struct Geometry {
   std::size_t ndim = 0;

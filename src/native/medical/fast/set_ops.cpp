@@ -66,11 +66,6 @@ bool on_bytes(const Line& line, std::int64_t n, rt::WithoutGil& gil, Each&& each
   return true;
 }
 
-// Whether elements of `type` are integers of one byte, either sign (8-bit label maps).
-bool label_bytes(ElementType type) {
-  return type.size == 1 && (type.kind == ElementKind::Signed || type.kind == ElementKind::Unsigned);
-}
-
 // Calls visit(line, n) for every line of `out` with the matching lines of x and y.
 template <class Visit>
 void for_each_line(const WritableMask& out, const MaskData& x, const MaskData& y, Visit&& visit) {
@@ -142,13 +137,7 @@ void byte_sums_tested(ElementType x_type, const std::uint8_t* x, ElementType y_t
       }
     }
   };
-  const auto* xs = reinterpret_cast<const std::int8_t*>(x);
-  const auto* ys = reinterpret_cast<const std::int8_t*>(y);
-  if (x_type.kind == ElementKind::Signed) {
-    y_type.kind == ElementKind::Signed ? run(xs, ys) : run(xs, y);
-  } else {
-    y_type.kind == ElementKind::Signed ? run(x, ys) : run(x, y);
-  }
+  visit_label_bytes(x_type, x, y_type, y, run);
 }
 
 // out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
