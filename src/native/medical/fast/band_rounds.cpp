@@ -31,53 +31,38 @@ struct Padded {
   std::int64_t size = 1;
 };
 
-// Sets the padding of `buffer` to 0: the lines whose indices along the other axes are not
-// all inner, and both ends of the others.
-void clear_padding(std::uint8_t* buffer, const Padded& padded) {
-  const std::int64_t n = padded.extent[padded.ndim - 1];
-  Geometry lines;
-  lines.ndim = padded.ndim;
-  lines.shape = padded.extent;
-  lines.strides = padded.stride;
-  LineWalker<1> walker(lines, {&lines.strides});
-  do {
-    std::uint8_t* line = buffer + walker.offset(0);
+// Sets the padding among the elements [start, stop) of `buffer` to 0: the lines whose
+// indices along the other axes are not all inner, and both ends of the others. Called on
+// each stretch just written, while its bytes are still in the caches.
+void clear_padding(std::uint8_t* buffer, const Padded& padded, std::int64_t start,
+                   std::int64_t stop) {
+  const std::int64_t e = padded.extent[padded.ndim - 1];
+  std::int64_t line = start / e;
+  Index index{};  // the line's indices along the other axes
+  std::int64_t rest = line;
+  for (std::size_t k = padded.ndim - 1; k-- > 0;) {
+    index[k] = rest % padded.extent[k];
+    rest /= padded.extent[k];
+  }
+  for (; line * e < stop; ++line) {
+    const std::int64_t begin = line * e;
     bool inner = true;
     for (std::size_t k = 0; k + 1 < padded.ndim; ++k) {
-      const std::int64_t i = walker.index()[k];
-      inner = inner && i > 0 && i + 1 < padded.extent[k];
+      inner = inner && index[k] > 0 && index[k] + 1 < padded.extent[k];
     }
-    if (inner) {
-      line[0] = 0;
-      line[n - 1] = 0;
+    const std::int64_t lo = std::max(start, begin);
+    const std::int64_t hi = std::min(stop, begin + e);
+    if (!inner) {
+      std::fill(buffer + lo, buffer + hi, 0);
     } else {
-      std::fill_n(line, n, 0);
+      if (lo == begin) buffer[begin] = 0;
+      if (hi == begin + e) buffer[begin + e - 1] = 0;
     }
-  } while (walker.next());
-}
-
-// Bytes of the two padded copies that the caches hold while the rounds run.
-constexpr double kCachedCopies = 8 << 20;
-
-// The memory that the two padded copies may take: a quarter of the mask (or 1 MiB).
-double room(std::int64_t whole) {
-  return std::max(static_cast<double>(whole) / 4, double{1 << 20});
-}
-
-// Elements of one padded plane (an index along the first axis).
-double padded_plane(const Geometry& box) {
-  double plane = 1;
-  for (std::size_t k = 1; k < box.ndim; ++k) plane *= static_cast<double>(box.shape[k] + 2);
-  return plane;
-}
-
-// The planes (along the first axis) of the band worked out at once: all of them while the
-// two padded copies fit `budget` bytes, else as many as fit with the t planes on either
-// side that their rounds read.
-std::int64_t planes_at_once(const Geometry& box, std::int64_t t, double budget) {
-  const double fit = budget / (2 * padded_plane(box)) - 2;
-  if (fit >= static_cast<double>(box.shape[0])) return box.shape[0];
-  return static_cast<std::int64_t>(fit) - 2 * t;
+    for (std::size_t k = padded.ndim - 1; k-- > 0;) {
+      if (++index[k] < padded.extent[k]) break;
+      index[k] = 0;
+    }
+  }
 }
 
 // reached - x + y == 2 for a line of n elements, x and y label bytes (label_bytes) `x_step`
@@ -97,149 +82,202 @@ void byte_label_band(const std::uint8_t* reached, ElementType x_type, const char
   visit_label_bytes(x_type, x, y_type, y, line);
 }
 
-// The padded copies, kept from one slab to the next.
-struct Copies {
-  std::vector<std::uint8_t> front;
-  std::vector<std::uint8_t> back;
+// The planes of a mask (its axes but the first), and a mask of one axis as one plane of
+// two axes (the outside holds no element along the new axis either).
+Geometry plane_of(const Geometry& shape) {
+  Geometry plane;
+  plane.ndim = shape.ndim - 1;
+  for (std::size_t k = 1; k < shape.ndim; ++k) {
+    plane.shape[k - 1] = shape.shape[k];
+    plane.strides[k - 1] = shape.strides[k];
+    plane.size *= shape.shape[k];
+  }
+  plane.itemsize = shape.itemsize;
+  return plane;
+}
+
+Geometry with_two_axes(const Geometry& shape) {
+  if (shape.ndim > 1) return shape;
+  Geometry lifted = shape;
+  lifted.ndim = 2;
+  lifted.shape[1] = shape.shape[0];
+  lifted.strides[1] = shape.strides[0];
+  lifted.shape[0] = 1;
+  lifted.strides[0] = 0;
+  return lifted;
+}
+
+MaskData with_two_axes(const MaskData& x) {
+  return {x.data, with_two_axes(x.geometry), x.type};
+}
+
+// Bytes of the rounds' planes for t rounds: three padded planes for each round but the
+// last (the planes a round reads around the one it writes), one for the last and one of
+// zeros (the outside).
+double round_planes(const Geometry& box, std::int64_t t) {
+  const Padded padded(plane_of(with_two_axes(box)));
+  return static_cast<double>(3 * t + 2) * static_cast<double>(padded.size);
+}
+
+// The memory that the rounds' planes may take: a quarter of the mask (or 1 MiB).
+double room(std::int64_t whole) {
+  return std::max(static_cast<double>(whole) / 4, double{1 << 20});
+}
+
+// The band of one plane: reached.astype(int) - x.astype(int) + y.astype(int) == 2; for
+// booleans, reached, not in x, and in y. `reached` is the plane's padded rounds.
+class PlaneBand {
+ public:
+  PlaneBand(const MaskData& x, const MaskData& y, Isa isa)
+      : x_(x),
+        y_(y),
+        plane_(plane_of(x.geometry)),
+        y_plane_(plane_of(y.geometry)),
+        padded_(plane_),
+        flags_(x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool),
+        byte_labels_(!flags_ && label_bytes(x.type) && label_bytes(y.type)),
+        bool_band_(bool_band_kernel(isa)) {
+    if (!flags_ && !byte_labels_) {
+      x_values_.resize(static_cast<std::size_t>(plane_.last()));
+      y_values_.resize(x_values_.size());
+    }
+  }
+
+  void write(std::int64_t q, const std::uint8_t* reached, std::uint8_t* to, rt::WithoutGil& gil) {
+    const std::int64_t n = plane_.last();
+    const std::int64_t x_step = plane_.strides[plane_.ndim - 1];
+    const std::int64_t y_step = y_plane_.strides[y_plane_.ndim - 1];
+    const char* x0 = x_.data + q * x_.geometry.strides[0];
+    const char* y0 = y_.data + q * y_.geometry.strides[0];
+    LineWalker<2> lines(plane_, {&plane_.strides, &y_plane_.strides});
+    do {
+      const std::uint8_t* r = reached + padded_.at(lines.index());
+      const char* in_x = x0 + lines.offset(0);
+      const char* in_y = y0 + lines.offset(1);
+      if (byte_labels_) {
+        byte_label_band(r, x_.type, in_x, x_step, y_.type, in_y, y_step, n, to);
+      } else if (!flags_) {
+        load_small_values(x_.type, in_x, x_step, n, x_values_.data());
+        load_small_values(y_.type, in_y, y_step, n, y_values_.data());
+        for (std::int64_t i = 0; i < n; ++i) {
+          const auto k = static_cast<std::size_t>(i);
+          to[i] = r[i] - x_values_[k] + y_values_[k] == 2;
+        }
+      } else if (x_step == 1 && y_step == 1) {
+        bool_band_(to, r, reinterpret_cast<const std::uint8_t*>(in_x),
+                   reinterpret_cast<const std::uint8_t*>(in_y), n);
+      } else {
+        for (std::int64_t i = 0; i < n; ++i) {
+          to[i] = r[i] & (in_x[i * x_step] == 0) & (in_y[i * y_step] != 0);
+        }
+      }
+      to += n;
+      gil.progress(n);
+    } while (lines.next());
+  }
+
+ private:
+  const MaskData& x_;
+  const MaskData& y_;
+  Geometry plane_;
+  Geometry y_plane_;
+  Padded padded_;
+  bool flags_;
+  bool byte_labels_;
+  BoolBandKernel bool_band_;
+  std::vector<std::int32_t> x_values_;
+  std::vector<std::int32_t> y_values_;
 };
 
-// The band of the planes [kept_from, kept_to) of x (along the first axis) into `set`, with
-// the rounds run over all of x's planes.
-void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                  std::int64_t kept_from, std::int64_t kept_to, Copies& copies, Isa isa,
-                  rt::WithoutGil& gil);
+// x's flags of the plane q into the inner elements of a padded plane (booleans: a byte is
+// set when it is not 0).
+void plane_flags(const MaskData& x, const Geometry& plane, const Padded& padded, std::int64_t q,
+                 TruthKernel truth, std::uint8_t* out, rt::WithoutGil& gil) {
+  const std::int64_t n = plane.last();
+  const std::int64_t step = plane.strides[plane.ndim - 1];
+  const char* base = x.data + q * x.geometry.strides[0];
+  LineWalker<1> lines(plane, {&plane.strides});
+  do {
+    std::uint8_t* to = out + padded.at(lines.index());
+    const char* from = base + lines.offset(0);
+    if (x.type.size != 1) {
+      load_flags(x.type, from, step, n, to);
+    } else if (step == 1) {
+      truth(to, reinterpret_cast<const std::uint8_t*>(from), n);
+    } else {
+      for (std::int64_t i = 0; i < n; ++i) to[i] = from[i * step] != 0;
+    }
+    gil.progress(n);
+  } while (lines.next());
+}
 
 }  // namespace
 
 bool rounds_fit(const Geometry& box, std::int64_t whole) {
-  return box.ndim > 1 ? planes_at_once(box, kMostRounds, room(whole)) >= 1
-                      : 2 * (static_cast<double>(box.shape[0]) + 2) <= room(whole);
+  return round_planes(box, kMostRounds) <= room(whole);
 }
 
-void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
-                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil, const PlanesWritten& written) {
+// The rounds go plane by plane along the first axis, as a wavefront: round r's plane q
+// is the largest of round r - 1's planes q - 1, q and q + 1 (and of the neighbours within
+// them), so each round keeps only three planes, and all of them stay in the processor's
+// caches while the band's planes are written one after the other, each once.
+void band_by_rounds(const MaskData& x_in, const MaskData& y_in, std::int64_t t, std::uint8_t* set,
+                    Isa isa, rt::WithoutGil& gil, const PlanesWritten& written) {
+  const MaskData x = with_two_axes(x_in);
+  const MaskData y = with_two_axes(y_in);
   const Geometry& shape = x.geometry;
-  // Slabs whose copies stay in the processor's caches while their rounds run, unless
-  // that leaves fewer planes to a slab than its rounds read beside it.
-  std::int64_t at_once = 0;
-  if (shape.ndim > 1) {
-    const std::int64_t cached = planes_at_once(shape, t, std::min(room(whole), kCachedCopies));
-    at_once = cached >= 2 * t ? cached : planes_at_once(shape, t, room(whole));
-    at_once = std::max<std::int64_t>(1, at_once);
-  }
-  Copies copies;
-  if (shape.ndim == 1 || at_once >= shape.shape[0]) {
-    return band_of_slab(x, y, t, set, 0, shape.shape[0], copies, isa, gil);
-  }
-  // Slab by slab along the first axis: each slab's rounds run over it and the t planes on
-  // either side (a round reaches one plane further), and only the slab's own planes, which
-  // no plane beyond those reaches, are written.
-  const std::int64_t plane = shape.size / shape.shape[0];
-  for (std::int64_t first = 0; first < shape.shape[0]; first += at_once) {
-    const std::int64_t last = std::min(shape.shape[0], first + at_once);  // one past
-    Box slab;
-    for (std::size_t k = 0; k < shape.ndim; ++k) slab.high[k] = shape.shape[k] - 1;
-    slab.low[0] = std::max<std::int64_t>(0, first - t);
-    slab.high[0] = std::min(shape.shape[0], last + t) - 1;
-    band_of_slab(restricted(x, slab), restricted(y, slab), t, set + first * plane,
-                 first - slab.low[0], last - slab.low[0], copies, isa, gil);
-    if (written && written(last)) return;
-  }
-}
+  const std::int64_t planes = shape.shape[0];
+  const Geometry plane = plane_of(shape);
+  const Padded padded(plane);
+  const auto plane_bytes = static_cast<std::size_t>(padded.size);
+  // Round r's planes (r < t) in rings of three; the last round's plane; a plane of zeros.
+  // Their padding stays 0: x is copied into inner elements only, and each round clears the
+  // padding it wrote.
+  std::vector<std::uint8_t> memory((3 * static_cast<std::size_t>(t) + 2) * plane_bytes, 0);
+  auto ring = [&](std::int64_t r, std::int64_t q) {
+    return memory.data() +
+           (3 * static_cast<std::size_t>(r) + static_cast<std::size_t>(q % 3)) * plane_bytes;
+  };
+  std::uint8_t* top = memory.data() + 3 * static_cast<std::size_t>(t) * plane_bytes;
+  const std::uint8_t* zeros = top + plane_bytes;
+  auto round_plane = [&](std::int64_t r, std::int64_t q) -> const std::uint8_t* {
+    return q < 0 || q >= planes ? zeros : ring(r, q);
+  };
 
-namespace {
-
-void band_of_slab(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                  std::int64_t kept_from, std::int64_t kept_to, Copies& copies, Isa isa,
-                  rt::WithoutGil& gil) {
-  const Geometry& shape = x.geometry;
-  const std::size_t ndim = shape.ndim;
-  const std::int64_t n = shape.last();
-  const Padded padded(shape);
-  // Zeroed anew (the padding outside the rounds' stretch stays 0), in memory kept from the
-  // last slab: no new pages to fault in.
-  std::vector<std::uint8_t>& front = copies.front;
-  std::vector<std::uint8_t>& back = copies.back;
-  front.assign(static_cast<std::size_t>(padded.size), 0);
-  back.assign(static_cast<std::size_t>(padded.size), 0);
-  const std::int64_t x_step = x.geometry.strides[ndim - 1];
-  const std::int64_t y_step = y.geometry.strides[ndim - 1];
-
-  // x's flags into the inside of `front` (booleans: a byte is set when it is not 0).
-  LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
-  do {
-    std::uint8_t* to = front.data() + padded.at(lines.index());
-    const char* from = x.data + lines.offset(0);
-    if (x.type.size != 1) {
-      load_flags(x.type, from, x_step, n, to);
-    } else if (x_step == 1) {  // a loop the compiler vectorises
-      for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] != 0;
-    } else {
-      for (std::int64_t i = 0; i < n; ++i) to[i] = from[i * x_step] != 0;
-    }
-    gil.progress(n);
-  } while (lines.next());
-
-  // Each round: every inner element takes the largest of itself and its face neighbours,
-  // in one stretch from the first inner element to the last (the padding in between is
-  // overwritten, then set to 0 again, so nothing passes from one line to the next).
-  const DilateKernel dilate = dilate_kernel(isa, 2 * (ndim - 1));
+  const TruthKernel truth = truth_kernel(isa);
+  const DilateKernel dilate = dilate_kernel(isa, 2 * (shape.ndim - 1));
+  PlaneBand band(x, y, isa);
   Index first{};
   Index last{};
-  for (std::size_t k = 0; k < ndim; ++k) last[k] = shape.shape[k] - 1;
+  for (std::size_t k = 0; k < plane.ndim; ++k) last[k] = plane.shape[k] - 1;
   const std::int64_t begin = padded.at(first);
   const std::int64_t end = padded.at(last) + 1;
+  const std::int64_t plane_elements = plane.size;
   Sides sides{};
-  for (std::int64_t round = 0; round < t; ++round) {
-    const std::uint8_t* from = front.data();
-    for (std::size_t k = 0; k + 1 < ndim; ++k) {
-      sides[2 * k] = from - padded.stride[k];
-      sides[2 * k + 1] = from + padded.stride[k];
+  for (std::int64_t p = 0; p < planes + t; ++p) {
+    if (p < planes) plane_flags(x, plane, padded, p, truth, ring(0, p), gil);
+    for (std::int64_t r = 1; r <= t; ++r) {
+      const std::int64_t q = p - r;
+      if (q < 0 || q >= planes) continue;
+      const std::uint8_t* from = round_plane(r - 1, q);
+      std::uint8_t* to = r < t ? ring(r, q) : top;
+      sides[0] = round_plane(r - 1, q - 1);
+      sides[1] = round_plane(r - 1, q + 1);
+      for (std::size_t k = 0; k + 1 < plane.ndim; ++k) {
+        sides[2 * k + 2] = from - padded.stride[k];
+        sides[2 * k + 3] = from + padded.stride[k];
+      }
+      for (std::int64_t start = begin; start < end; start += kStretch) {
+        const std::int64_t stop = std::min(end, start + kStretch);
+        dilate(to, from, sides, start, stop);
+        clear_padding(to, padded, start, stop);
+        gil.progress(stop - start);
+      }
+      if (r < t) continue;
+      band.write(q, top, set + q * plane_elements, gil);
+      if (written && written(q + 1)) return;
     }
-    for (std::int64_t start = begin; start < end; start += kStretch) {
-      const std::int64_t stop = std::min(end, start + kStretch);
-      dilate(back.data(), from, sides, start, stop);
-      gil.progress(stop - start);
-    }
-    clear_padding(back.data(), padded);
-    std::swap(front, back);
   }
-
-  // The band: reached.astype(int) - x.astype(int) + y.astype(int) == 2; for booleans,
-  // reached, not in x, and in y.
-  const bool flags = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
-  // Label maps of bytes (uint8 or int8, as a segmenter gives them) are read as they are, in
-  // one loop, rather than widened into buffers first.
-  const bool byte_labels = !flags && label_bytes(x.type) && label_bytes(y.type);
-  std::vector<std::int32_t> x_values(flags || byte_labels ? 0 : static_cast<std::size_t>(n));
-  std::vector<std::int32_t> y_values(x_values.size());
-  std::uint8_t* to = set;
-  LineWalker<2> again(shape, {&x.geometry.strides, &y.geometry.strides});
-  do {
-    if (ndim > 1 && (again.index()[0] < kept_from || again.index()[0] >= kept_to)) continue;
-    const std::uint8_t* reached = front.data() + padded.at(again.index());
-    const char* in_x = x.data + again.offset(0);
-    const char* in_y = y.data + again.offset(1);
-    if (byte_labels) {
-      byte_label_band(reached, x.type, in_x, x_step, y.type, in_y, y_step, n, to);
-    } else if (!flags) {
-      load_small_values(x.type, in_x, x_step, n, x_values.data());
-      load_small_values(y.type, in_y, y_step, n, y_values.data());
-      for (std::int64_t i = 0; i < n; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        to[i] = reached[i] - x_values[k] + y_values[k] == 2;
-      }
-    } else if (x_step == 1 && y_step == 1) {
-      for (std::int64_t i = 0; i < n; ++i) to[i] = reached[i] & (in_x[i] == 0) & (in_y[i] != 0);
-    } else {
-      for (std::int64_t i = 0; i < n; ++i) {
-        to[i] = reached[i] & (in_x[i * x_step] == 0) & (in_y[i * y_step] != 0);
-      }
-    }
-    to += n;
-    gil.progress(n);
-  } while (again.next());
 }
 
-}  // namespace
 }  // namespace orvane::medical::fast

@@ -1,6 +1,6 @@
-// The crossing test's band for boolean masks and a few rounds: t dilations of x by the
-// face neighbours done one round at a time, each a single vector pass over a padded copy of
-// x, where a distance field would make several passes over short lines.
+// The crossing test's band for boolean masks and label maps, and a few rounds: t
+// dilations of x by the face neighbours done one round at a time, each a single vector pass
+// over a padded plane, where a distance field would make several passes over short lines.
 #pragma once
 #include <functional>
 
@@ -13,10 +13,9 @@ namespace orvane::medical::fast {
 // Rounds up to which band_by_rounds is taken.
 inline constexpr std::int64_t kMostRounds = 8;
 
-// Whether band_by_rounds may work on a box of `box` for a mask of `whole` elements: its two
-// padded copies, of the whole box or of slabs of it along the first axis, take a quarter
-// of the mask (or 1 MiB) at most, so that the crossing test still adds about one array of
-// the mask's size at most.
+// Whether band_by_rounds may work on a box of `box` for a mask of `whole` elements: the
+// padded planes that its rounds keep take a quarter of the mask (or 1 MiB) at most, so
+// that the crossing test still adds about one array of the mask's size at most.
 bool rounds_fit(const Geometry& box, std::int64_t whole);
 
 // Whether band_by_rounds takes masks of this element type: booleans, and integers of at
@@ -28,13 +27,11 @@ inline bool rounds_take(ElementType type) {
 // For x and y of one shape (rounds_take) and 1 <= t <= kMostRounds: 1 where
 // reached.astype(int) - x.astype(int) + y.astype(int) == 2, with `reached` the elements that
 // t dilations of x reach (for booleans: reached, not in x, and in y), else 0, into `set`
-// (C-ordered). The outside of the array holds no element of x. `whole`: the mask's
-// elements (rounds_fit). Where the band is worked out slab by slab, `written` (if given)
-// is told after each slab how many of the leading planes (along the first axis) are
-// written, and returns true to stop there.
+// (C-ordered). The outside of the array holds no element of x. The band is written plane
+// by plane along the first axis; `written` (if given) is told after each plane how many of
+// the leading planes are written, and returns true to stop there.
 using PlanesWritten = std::function<bool(std::int64_t planes)>;
-void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::int64_t whole,
-                    std::uint8_t* set, Isa isa, rt::WithoutGil& gil,
-                    const PlanesWritten& written = {});
+void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+                    Isa isa, rt::WithoutGil& gil, const PlanesWritten& written = {});
 
 }  // namespace orvane::medical::fast

@@ -342,7 +342,7 @@ std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const Mas
   std::vector<std::uint8_t> inside(static_cast<std::size_t>(near_x.geometry.size));
   if (t <= kMostRounds && rounds_take(x.type) && rounds_take(y.type) &&
       rounds_fit(near_x.geometry, shape.size)) {
-    band_by_rounds(near_x, near_y, t, shape.size, inside.data(), isa, gil);
+    band_by_rounds(near_x, near_y, t, inside.data(), isa, gil);
   } else {
     band(near_x, near_y, t, inside.data(), gil);
   }
@@ -421,9 +421,9 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
       // unfinished once two are certain.
       PieceCounter counter(bytes, shape, 2);
       const std::int64_t plane_lines = shape.ndim > 1 ? shape.lines() / shape.shape[0] : 1;
-      band_by_rounds(
-          near_x, near_y, t, first.mask()->geometry.size, bytes, isa, gil,
-          [&](std::int64_t planes) { return counter.add_lines(planes * plane_lines, gil); });
+      band_by_rounds(near_x, near_y, t, bytes, isa, gil, [&](std::int64_t planes) {
+        return counter.add_lines(planes * plane_lines, gil);
+      });
       counter.add_lines(shape.lines(), gil);
       pieces = counter.count();
     } else {

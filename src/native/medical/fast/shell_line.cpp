@@ -112,6 +112,48 @@ ORVANE_TARGET_AVX512 bool or_into_avx512(std::uint8_t* acc, const std::uint8_t* 
   return or_into_body(acc, p, n);
 }
 
+[[gnu::always_inline]] inline void truth_body(std::uint8_t* __restrict to,
+                                              const std::uint8_t* __restrict from, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] != 0;
+}
+
+void truth_baseline(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  truth_body(to, from, n);
+}
+
+ORVANE_TARGET_AVX2 void truth_avx2(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  truth_body(to, from, n);
+}
+
+ORVANE_TARGET_AVX512 void truth_avx512(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  truth_body(to, from, n);
+}
+
+[[gnu::always_inline]] inline void bool_band_body(std::uint8_t* __restrict to,
+                                                  const std::uint8_t* __restrict reached,
+                                                  const std::uint8_t* __restrict x,
+                                                  const std::uint8_t* __restrict y,
+                                                  std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) to[i] = reached[i] & (x[i] == 0) & (y[i] != 0);
+}
+
+void bool_band_baseline(std::uint8_t* to, const std::uint8_t* reached, const std::uint8_t* x,
+                        const std::uint8_t* y, std::int64_t n) {
+  bool_band_body(to, reached, x, y, n);
+}
+
+ORVANE_TARGET_AVX2 void bool_band_avx2(std::uint8_t* to, const std::uint8_t* reached,
+                                       const std::uint8_t* x, const std::uint8_t* y,
+                                       std::int64_t n) {
+  bool_band_body(to, reached, x, y, n);
+}
+
+ORVANE_TARGET_AVX512 void bool_band_avx512(std::uint8_t* to, const std::uint8_t* reached,
+                                           const std::uint8_t* x, const std::uint8_t* y,
+                                           std::int64_t n) {
+  bool_band_body(to, reached, x, y, n);
+}
+
 using Table = std::array<ShellLineKernel, kMaxAxes>;
 
 // Per width, the stencil for 0, 2, 4, ... side lines.
@@ -140,6 +182,16 @@ OrIntoKernel or_into_kernel(Isa isa) {
 
 LineFlagsKernel nonzero_lines_kernel(Isa isa) {
   static constexpr std::array kKernels{&flags_baseline, &flags_avx2, &flags_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+TruthKernel truth_kernel(Isa isa) {
+  static constexpr std::array kKernels{&truth_baseline, &truth_avx2, &truth_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+BoolBandKernel bool_band_kernel(Isa isa) {
+  static constexpr std::array kKernels{&bool_band_baseline, &bool_band_avx2, &bool_band_avx512};
   return kKernels[static_cast<std::size_t>(isa)];
 }
 

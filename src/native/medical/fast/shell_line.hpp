@@ -39,6 +39,18 @@ using OrIntoKernel = bool (*)(std::uint8_t* acc, const std::uint8_t* p, std::int
 
 OrIntoKernel or_into_kernel(Isa isa);
 
+// to[i] = 1 where from[i] is non-zero, else 0, for i in [0, n): the truth of boolean bytes.
+using TruthKernel = void (*)(std::uint8_t* to, const std::uint8_t* from, std::int64_t n);
+
+TruthKernel truth_kernel(Isa isa);
+
+// to[i] = reached[i] & (x[i] == 0) & (y[i] != 0) for i in [0, n): the crossing test's band
+// of boolean masks, with `reached` 0 or 1.
+using BoolBandKernel = void (*)(std::uint8_t* to, const std::uint8_t* reached,
+                                const std::uint8_t* x, const std::uint8_t* y, std::int64_t n);
+
+BoolBandKernel bool_band_kernel(Isa isa);
+
 // flags[l] = 1 where the l-th of `lines` contiguous lines of n bytes at p has a non-zero
 // byte, else 0.
 using LineFlagsKernel = void (*)(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
