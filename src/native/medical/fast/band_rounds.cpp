@@ -119,9 +119,9 @@ double round_planes(const Geometry& box, std::int64_t t) {
   return static_cast<double>(3 * t + 2) * static_cast<double>(padded.size);
 }
 
-// The memory that the rounds' planes may take: a quarter of the mask (or 1 MiB).
+// The memory that the rounds' planes may take: a quarter of the mask (or 4 MiB).
 double room(std::int64_t whole) {
-  return std::max(static_cast<double>(whole) / 4, double{1 << 20});
+  return std::max(static_cast<double>(whole) / 4, double{4 << 20});
 }
 
 // The band of one plane: reached.astype(int) - x.astype(int) + y.astype(int) == 2; for
@@ -213,8 +213,8 @@ void plane_flags(const MaskData& x, const Geometry& plane, const Padded& padded,
 
 }  // namespace
 
-bool rounds_fit(const Geometry& box, std::int64_t whole) {
-  return round_planes(box, kMostRounds) <= room(whole);
+bool rounds_fit(const Geometry& box, std::int64_t t, std::int64_t whole) {
+  return round_planes(box, t) <= room(whole);
 }
 
 // The rounds go plane by plane along the first axis, as a wavefront: round r's plane q

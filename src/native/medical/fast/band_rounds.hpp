@@ -13,10 +13,10 @@ namespace orvane::medical::fast {
 // Rounds up to which band_by_rounds is taken.
 inline constexpr std::int64_t kMostRounds = 8;
 
-// Whether band_by_rounds may work on a box of `box` for a mask of `whole` elements: the
-// padded planes that its rounds keep take a quarter of the mask (or 1 MiB) at most, so
-// that the crossing test still adds about one array of the mask's size at most.
-bool rounds_fit(const Geometry& box, std::int64_t whole);
+// Whether band_by_rounds may work on a box of `box` for t rounds and a mask of `whole`
+// elements: the padded planes that its rounds keep take a quarter of the mask (or 4 MiB)
+// at most, so that the crossing test still adds about one array of the mask's size at most.
+bool rounds_fit(const Geometry& box, std::int64_t t, std::int64_t whole);
 
 // Whether band_by_rounds takes masks of this element type: booleans, and integers of at
 // most two bytes (label maps), whose values the band's formula adds without wrapping.

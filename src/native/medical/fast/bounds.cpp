@@ -30,11 +30,14 @@ void box_by_planes(const MaskData& x, Isa isa, Box& box, rt::WithoutGil& gil) {
   const std::int64_t plane = plane_size(shape);
   const OrIntoKernel or_into = or_into_kernel(isa);
   const LineFlagsKernel nonzero_lines = nonzero_lines_kernel(isa);
-  std::vector<std::uint8_t> all(static_cast<std::size_t>(plane), 0);
+  // A mask of one plane (one or two axes) is its own OR.
+  const bool one_plane = ndim <= 2;
+  std::vector<std::uint8_t> all(one_plane ? 0 : static_cast<std::size_t>(plane), 0);
+  const std::uint8_t* ored = one_plane ? reinterpret_cast<const std::uint8_t*>(x.data) : all.data();
   const Geometry planes = plane_geometry(shape);
   LineWalker<1> walker(planes, {&planes.strides});
-  bool any = false;
-  do {
+  bool any = one_plane;
+  while (!one_plane) {
     const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
     std::uint8_t set = 0;  // tested first: most planes of a large volume are often empty
     nonzero_lines(from, plane, 1, &set);
@@ -46,19 +49,23 @@ void box_by_planes(const MaskData& x, Isa isa, Box& box, rt::WithoutGil& gil) {
       }
     }
     gil.progress(plane);
-  } while (walker.next());
+    if (!walker.next()) break;
+  }
   if (!any) return;
   // The lines of the ORed plane, then its columns.
   std::vector<std::uint8_t> columns(static_cast<std::size_t>(n), 0);
   for (std::int64_t line = 0; line < plane / n; ++line) {
-    if (!or_into(columns.data(), all.data() + line * n, n)) continue;
+    const bool set = or_into(columns.data(), ored + line * n, n);
+    if (one_plane) gil.progress(n);
+    if (!set) continue;
     if (ndim > 1) {
       box.low[ndim - 2] = std::min(box.low[ndim - 2], line);
       box.high[ndim - 2] = std::max(box.high[ndim - 2], line);
     }
   }
   std::int64_t first = 0;
-  while (columns[static_cast<std::size_t>(first)] == 0) ++first;
+  while (first < n && columns[static_cast<std::size_t>(first)] == 0) ++first;
+  if (first == n) return;  // a plane with no set element
   std::int64_t last = n - 1;
   while (columns[static_cast<std::size_t>(last)] == 0) --last;
   box.low[ndim - 1] = first;

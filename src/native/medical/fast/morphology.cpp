@@ -220,38 +220,54 @@ void band_in_y(const MaskData& x, const MaskData& y, std::uint8_t* band, std::in
       });
 }
 
+// Where y's value is 2, 0 or 1 per element, into the slabs [first, last) of `set`: the band
+// with no round (the dilation is x's copy, and x - x is 0).
+void twos(const MaskData& y, std::uint8_t* set, std::int64_t first, std::int64_t last, Isa isa,
+          rt::WithoutGil& gil) {
+  const Geometry& shape = y.geometry;
+  const std::int64_t slab = slab_size(shape);
+  const bool labels = y.type.kind != ElementKind::Bool;  // a boolean is never 2
+  if (y.type.size == 1 && shape.c_contiguous()) {        // the byte's value, either sign
+    const auto* from = reinterpret_cast<const std::uint8_t*>(y.data);
+    const TwosKernel kernel = twos_kernel(isa);
+    for (std::int64_t start = first * slab; start < last * slab; start += kStretch) {
+      const std::int64_t stop = std::min(last * slab, start + kStretch);
+      if (labels) {
+        kernel(set + start, from + start, stop - start);
+      } else {
+        std::fill(set + start, set + stop, 0);
+      }
+      gil.progress(stop - start);
+    }
+    return;
+  }
+  for (std::int64_t plane = first; plane < last; ++plane) {
+    for_each_slab_chunk(
+        shape, plane,
+        [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+          std::uint8_t* to = set + plane * slab + offset;
+          if (y.type.size == 1) {
+            const auto* from = reinterpret_cast<const std::uint8_t*>(line_start(y, index));
+            const std::int64_t step = last_stride(y);
+            for (std::int64_t i = 0; i < count; ++i)
+              to[i] = labels && from[(start + i) * step] == 2;
+            return;
+          }
+          std::int64_t ys[kRowChunk];
+          values_at(y, index, start, count, ys);
+          for (std::int64_t i = 0; i < count; ++i) to[i] = ys[i] == 2;
+        });
+    gil.progress(slab);
+  }
+}
+
 // The band of t dilations of x that lies in y, 0 or 1 per element, into `set`.
-void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
+void band(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set, Isa isa,
           rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
   const std::int64_t slab = slab_size(shape);
   const std::int64_t slabs = shape.size / slab;
-  if (t == 0) {  // the dilation is x's copy, and x - x is 0: where y's value is 2
-    for (std::int64_t first = 0; first < slabs; ++first) {
-      for_each_slab_chunk(
-          shape, first,
-          [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
-            std::uint8_t* to = set + first * slab + offset;
-            if (y.type.size == 1) {  // the byte's value, either sign
-              const auto* from = reinterpret_cast<const std::uint8_t*>(line_start(y, index));
-              const std::int64_t step = last_stride(y);
-              const bool labels = y.type.kind != ElementKind::Bool;
-              if (step == 1) {
-                for (std::int64_t i = 0; i < count; ++i) to[i] = labels && from[start + i] == 2;
-              } else {
-                for (std::int64_t i = 0; i < count; ++i)
-                  to[i] = labels && from[(start + i) * step] == 2;
-              }
-              return;
-            }
-            std::int64_t ys[kRowChunk];
-            values_at(y, index, start, count, ys);
-            for (std::int64_t i = 0; i < count; ++i) to[i] = ys[i] == 2;
-          });
-      gil.progress(slab);
-    }
-    return;
-  }
+  if (t == 0) return twos(y, set, 0, slabs, isa, gil);
   if (t >= widest(shape)) {  // every element is reached when x has any element
     bool any = false;
     for_each_chunk(shape, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
@@ -317,10 +333,11 @@ Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count) {
 
 // The pieces of the band for a y of other values than 0 and 1 (a label map), where the
 // band is where y is 2 away from x: outside x's bounding box widened by t no round reaches
-// and x is 0, so the band there is y == 2; inside, the steps' own formula. Worked out on
-// the whole array in one pass and on the box in a buffer of its own (with no round or no
-// element of x, the band is y == 2 everywhere); nullopt (for the whole array's distances)
-// where the box is over half the array.
+// and x is 0, so the band there is y == 2; inside, the steps' own formula, worked out in a
+// buffer of its own (with no round or no element of x, the band is y == 2 everywhere).
+// The whole array's band is written slab by slab along the first axis and its pieces
+// counted as it goes, up to the slab where two are certain. nullopt (for the whole
+// array's distances) where the box is over half the array.
 std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const MaskData& x,
                                                  const MaskData& y, std::int64_t t, Isa isa) {
   const Geometry& shape = x.geometry;
@@ -337,32 +354,64 @@ std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const Mas
   const WritableMask set(scratch);
   rt::WithoutGil gil;
   auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
-  band(x, y, 0, bytes, gil);  // y == 2
-  if (!box) return count_pieces(bytes, shape, 2, gil);
-  std::vector<std::uint8_t> inside(static_cast<std::size_t>(near_x.geometry.size));
-  if (t <= kMostRounds && rounds_take(x.type) && rounds_take(y.type) &&
-      rounds_fit(near_x.geometry, shape.size)) {
-    band_by_rounds(near_x, near_y, t, inside.data(), isa, gil);
-  } else {
-    band(near_x, near_y, t, inside.data(), gil);
+  const std::int64_t slab = slab_size(shape);
+  const std::int64_t slabs = shape.size / slab;
+  const std::int64_t slab_lines = slab / shape.last();
+  PieceCounter counter(bytes, shape, 2);
+  // Slabs [done, last) of y == 2, counted a few at a time (at least 64 Ki elements).
+  std::int64_t done = 0;
+  const std::int64_t step = std::max<std::int64_t>(1, (std::int64_t{1} << 16) / slab);
+  auto twos_up_to = [&](std::int64_t last) {
+    for (; done < last; done = std::min(last, done + step)) {
+      twos(y, bytes, done, std::min(last, done + step), isa, gil);
+      if (counter.add_lines(std::min(last, done + step) * slab_lines, gil)) return true;
+    }
+    return false;
+  };
+  if (!box) {
+    twos_up_to(slabs);
+    return counter.count();
   }
-  // The box's lines into their places in the whole array (both C-ordered).
+  // The box's slabs: y == 2, with the box's lines of the band put in their places.
   const Geometry& part = near_x.geometry;
-  Index to_strides{};
-  std::int64_t stride = 1;
-  for (std::size_t k = shape.ndim; k-- > 0;) {
-    to_strides[k] = stride;
-    stride *= shape.shape[k];
+  const std::int64_t part_slab = slab_size(part);
+  std::vector<std::uint8_t> inside(static_cast<std::size_t>(part.size));
+  auto box_up_to = [&](std::int64_t box_slabs) {  // the box's first box_slabs are written
+    const std::int64_t last = shape.ndim > 1 ? region.low[0] + box_slabs : slabs;
+    for (; done < last; ++done) {
+      twos(y, bytes, done, done + 1, isa, gil);
+      const std::int64_t q = shape.ndim > 1 ? done - region.low[0] : 0;
+      for_each_slab_chunk(
+          part, q,
+          [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+            std::int64_t at = done * slab + start + region.low[shape.ndim - 1];
+            std::int64_t stride = shape.last();
+            for (std::size_t k = shape.ndim - 1; k-- > 1;) {
+              at += (index[k] + region.low[k]) * stride;
+              stride *= shape.shape[k];
+            }
+            std::copy_n(inside.data() + q * part_slab + offset, count, bytes + at);
+          });
+      gil.progress(part_slab);
+    }
+    return counter.add_lines(last * slab_lines, gil);
+  };
+  const std::int64_t box_slabs = shape.ndim > 1 ? part.shape[0] : 1;
+  if (twos_up_to(shape.ndim > 1 ? region.low[0] : 0)) return counter.count();
+  if (t <= kMostRounds && rounds_take(x.type) && rounds_take(y.type) &&
+      rounds_fit(part, t, shape.size)) {
+    bool certain = false;
+    band_by_rounds(near_x, near_y, t, inside.data(), isa, gil, [&](std::int64_t planes) {
+      certain = box_up_to(planes);
+      return certain;
+    });
+    if (certain) return counter.count();
+  } else {
+    band(near_x, near_y, t, inside.data(), isa, gil);
+    if (box_up_to(box_slabs)) return counter.count();
   }
-  std::int64_t line = 0;
-  for_each_chunk(part, gil, [&](const Index& index, std::int64_t start, std::int64_t count) {
-    std::int64_t at = start + region.low[shape.ndim - 1];
-    for (std::size_t k = 0; k + 1 < shape.ndim; ++k)
-      at += (index[k] + region.low[k]) * to_strides[k];
-    std::copy_n(inside.data() + line * part.last() + start, count, bytes + at);
-    if (start + count == part.last()) ++line;
-  });
-  return count_pieces(bytes, shape, 2, gil);
+  twos_up_to(slabs);
+  return counter.count();
 }
 
 Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count) {
@@ -409,7 +458,7 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
   // system offers them).
   const Geometry& shape = near_x.geometry;
   const bool by_rounds = rounds_take(near_x.type) && rounds_take(near_y.type) && t >= 1 &&
-                         t <= kMostRounds && rounds_fit(shape, first.mask()->geometry.size);
+                         t <= kMostRounds && rounds_fit(shape, t, first.mask()->geometry.size);
   Ref scratch = new_bool_array(call, shape);
   const WritableMask set(scratch);
   std::int64_t pieces = 0;
@@ -427,7 +476,7 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
       counter.add_lines(shape.lines(), gil);
       pieces = counter.count();
     } else {
-      band(near_x, near_y, t, bytes, gil);
+      band(near_x, near_y, t, bytes, isa, gil);
       pieces = count_pieces(bytes, shape, 2, gil);
     }
   }

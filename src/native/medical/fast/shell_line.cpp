@@ -129,6 +129,23 @@ ORVANE_TARGET_AVX512 void truth_avx512(std::uint8_t* to, const std::uint8_t* fro
   truth_body(to, from, n);
 }
 
+[[gnu::always_inline]] inline void twos_body(std::uint8_t* __restrict to,
+                                             const std::uint8_t* __restrict from, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] == 2;
+}
+
+void twos_baseline(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  twos_body(to, from, n);
+}
+
+ORVANE_TARGET_AVX2 void twos_avx2(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  twos_body(to, from, n);
+}
+
+ORVANE_TARGET_AVX512 void twos_avx512(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  twos_body(to, from, n);
+}
+
 [[gnu::always_inline]] inline void bool_band_body(std::uint8_t* __restrict to,
                                                   const std::uint8_t* __restrict reached,
                                                   const std::uint8_t* __restrict x,
@@ -187,6 +204,11 @@ LineFlagsKernel nonzero_lines_kernel(Isa isa) {
 
 TruthKernel truth_kernel(Isa isa) {
   static constexpr std::array kKernels{&truth_baseline, &truth_avx2, &truth_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+TwosKernel twos_kernel(Isa isa) {
+  static constexpr std::array kKernels{&twos_baseline, &twos_avx2, &twos_avx512};
   return kKernels[static_cast<std::size_t>(isa)];
 }
 

@@ -44,6 +44,12 @@ using TruthKernel = void (*)(std::uint8_t* to, const std::uint8_t* from, std::in
 
 TruthKernel truth_kernel(Isa isa);
 
+// to[i] = 1 where from[i] is 2, else 0, for i in [0, n): the band of 8-bit labels with no
+// round.
+using TwosKernel = void (*)(std::uint8_t* to, const std::uint8_t* from, std::int64_t n);
+
+TwosKernel twos_kernel(Isa isa);
+
 // to[i] = reached[i] & (x[i] == 0) & (y[i] != 0) for i in [0, n): the crossing test's band
 // of boolean masks, with `reached` 0 or 1.
 using BoolBandKernel = void (*)(std::uint8_t* to, const std::uint8_t* reached,
