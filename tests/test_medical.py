@@ -131,6 +131,14 @@ def test_farthest_pair_ties_and_spacing():
     rect[0, 0] = rect[3, 1] = rect[1, 9] = True
     assert tuple(map(tuple, medical._points_pair(rect, [1, 1]))) == ((0, 0), (1, 9))
     assert tuple(map(tuple, medical._points_pair(rect, [100, 1]))) == ((0, 0), (3, 1))
+    # Short last axes (a series' time points) are read a block of lines at a time: blocks
+    # of less than a word, of two words, and of two with a partial last word.
+    rng = np.random.default_rng(5)
+    for width in (3, 9, 20):
+        series = rng.random((3, 24, width)) < 0.3
+        for mask in (series, series * np.uint8(2)):
+            got = medical._points_pair(mask, [1.0, 0.7, 2.0])
+            assert_same_pair(got, plain_points_pair(mask, [1.0, 0.7, 2.0]))
 
 
 def test_farthest_pair_needs_two_points_and_a_fitting_spacing():

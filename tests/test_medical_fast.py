@@ -269,8 +269,8 @@ def test_sizes_the_plain_path_cannot_reach():
     nearest = cKDTree(shells[1]).query(shells[0])[0].min()
     assert medical._minimum_dis(ball1, ball2, spacing) == pytest.approx(nearest, rel=1e-12)
 
-    # A band worked out slab by slab (its padded copies outgrow the caches): an element of y
-    # alone is one piece exactly where t rounds reach it outside x.
+    # A band worked out plane by plane: an element of y alone is one piece exactly where t
+    # rounds reach it outside x.
     rng = np.random.default_rng(21)
     holed = ball1 & (rng.random(ball1.shape) < 0.97)
     probe = np.zeros(holed.shape, bool)
@@ -281,8 +281,8 @@ def test_sizes_the_plain_path_cannot_reach():
             probe[point] = True
             assert medical._is_cross(holed, probe, t) is not bool(reached[point])
             probe[point] = False
-    # Pieces counted slab by slab as the band is worked out: halves apart in the first slabs
-    # that meet in a later one are one piece; a cap that ends early and the rest, two.
+    # Pieces counted plane by plane as the band is worked out: halves apart in the first
+    # planes that meet in a later one are one piece; a cap that ends early and the rest, two.
     band = ndimage.binary_dilation(ball1, iterations=2) & ~ball1
     walled = np.ones(ball1.shape, bool)
     walled[:60, :, 50] = False

@@ -12,6 +12,8 @@
 #include "farthest_pair.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <numeric>
 
 #include "pair_scoring.hpp"
@@ -67,9 +69,61 @@ std::int64_t last_set(const char* p, std::int64_t step, std::int64_t n, std::int
   return low - 1;
 }
 
+// The high bit of each non-zero byte of w.
+std::uint64_t nonzero_bytes(std::uint64_t w) noexcept {
+  constexpr std::uint64_t kLow = 0x7f7f7f7f7f7f7f7fULL;
+  return (((w & kLow) + kLow) | w) & ~kLow;
+}
+
+// Up to this many words of one-byte elements to a row of a block.
+constexpr std::int64_t kBlockWords = 8;
+
+// block_extremes for one-byte elements and rows of kBlockWords words at most: the lines
+// that hold a set element are known from one OR of the rows, and their first and last
+// rows are then sought from the top and from the bottom, each search stopping once every
+// such line is settled (most of a block often lies between them).
+void byte_block_extremes(const char* p, std::int64_t n, std::int64_t m, std::int64_t* first,
+                         std::int64_t* last) {
+  const std::int64_t words = (m + 7) / 8;
+  const std::int64_t tail = m - 8 * (words - 1);  // bytes in the last word of a row
+  auto raw = [&](std::int64_t row, std::int64_t k) {
+    const char* at = p + row * m + 8 * k;
+    if (k + 1 < words || tail == 8) return load<std::uint64_t>(at);
+    std::uint64_t w = 0;
+    std::memcpy(&w, at, static_cast<std::size_t>(tail));
+    return w;
+  };
+  auto word = [&](std::int64_t row, std::int64_t k) { return nonzero_bytes(raw(row, k)); };
+  std::array<std::uint64_t, kBlockWords> wanted{};
+  for (std::int64_t k = 0; k < words; ++k) {
+    std::uint64_t any = 0;  // in a register: the OR of the raw words, then their bytes' truth
+    if (m == 8) {  // one word to a row: the block's words one after the other, a vector loop
+      for (std::int64_t row = 0; row < n; ++row) any |= load<std::uint64_t>(p + 8 * row);
+    } else {
+      for (std::int64_t row = 0; row < n; ++row) any |= raw(row, k);
+    }
+    wanted[static_cast<std::size_t>(k)] = nonzero_bytes(any);
+  }
+  auto settle = [&](std::int64_t from, std::int64_t step, std::int64_t* at) {
+    std::array<std::uint64_t, kBlockWords> seen{};
+    for (std::int64_t row = from; row >= 0 && row < n && seen != wanted; row += step) {
+      for (std::int64_t k = 0; k < words; ++k) {
+        const std::uint64_t here = word(row, k);
+        for (std::uint64_t fresh = here & ~seen[static_cast<std::size_t>(k)]; fresh != 0;
+             fresh &= fresh - 1) {
+          at[8 * k + std::countr_zero(fresh) / 8] = row;
+        }
+        seen[static_cast<std::size_t>(k)] |= here;
+      }
+    }
+  };
+  settle(0, 1, first);
+  settle(n - 1, -1, last);
+}
+
 // Lines that lie side by side in memory, m of them with their elements m apart (a series'
 // few time points, the short last axis moved out of the line): the block of the m lines
-// is read once in memory order, row by row (leading words of zero bytes, which hold zero
+// is read in memory order, row by row (leading words of zero bytes, which hold zero
 // elements of any type, skipped), and each set element widens its line's extremes.
 // first[c] is n and last[c] -1 for a line c with no set element.
 template <class E>
@@ -77,6 +131,8 @@ void block_extremes(const char* p, std::int64_t n, std::int64_t m, std::int64_t*
                     std::int64_t* last, rt::WithoutGil& gil) {
   std::fill_n(first, m, n);
   std::fill_n(last, m, -1);
+  gil.progress(n * m);
+  if (E::kSize == 1 && m <= 8 * kBlockWords) return byte_block_extremes(p, n, m, first, last);
   constexpr std::int64_t kPerWord = 8 / E::kSize;
   for (std::int64_t row = 0; row < n; ++row) {
     const char* elements = p + row * m * E::kSize;
@@ -88,7 +144,6 @@ void block_extremes(const char* p, std::int64_t n, std::int64_t m, std::int64_t*
       last[c] = row;
     }
   }
-  gil.progress(n * m);
 }
 
 // First and last set element of every line along the last axis, in row-major order;
@@ -111,7 +166,34 @@ std::vector<Candidate> line_extremes(const MaskData& mask, Isa isa, std::int64_t
                          step == side_by_side * mask.type.size;
   std::vector<std::int64_t> firsts(by_blocks ? static_cast<std::size_t>(side_by_side) : 0);
   std::vector<std::int64_t> lasts(firsts.size());
+  auto add = [&](const Index& index, std::int64_t first, std::int64_t final) {
+    Candidate here{index};
+    here.at[last] = first;
+    out.push_back(here);
+    ++count;
+    if (final > first) {
+      here.at[last] = final;
+      out.push_back(here);
+      ++count;
+    }
+  };
   visit_element(mask.type, [&]<class E>(E) {
+    if (by_blocks) {  // block by block: the lines of a block are side by side
+      Geometry blocks = shape;
+      blocks.ndim = last;
+      LineWalker<1> walker(blocks, {&blocks.strides});
+      do {
+        block_extremes<E>(mask.data + walker.offset(0), n, side_by_side, firsts.data(),
+                          lasts.data(), gil);
+        Index index = walker.index();
+        for (std::int64_t c = 0; c < side_by_side; ++c) {
+          const auto line = static_cast<std::size_t>(c);
+          index[last - 1] = c;
+          if (firsts[line] < n) add(index, firsts[line], lasts[line]);
+        }
+      } while (walker.next());
+      return;
+    }
     const std::array<const Index*, 1> strides{&shape.strides};
     LineWalker<1> lines(shape, strides);
     do {
@@ -126,28 +208,8 @@ std::vector<Candidate> line_extremes(const MaskData& mask, Isa isa, std::int64_t
           continue;
         }
       }
-      std::int64_t first = 0;
-      std::int64_t final = 0;
-      if (by_blocks) {
-        const std::int64_t line = lines.index()[last - 1];
-        if (line == 0) block_extremes<E>(p, n, side_by_side, firsts.data(), lasts.data(), gil);
-        first = firsts[static_cast<std::size_t>(line)];
-        final = lasts[static_cast<std::size_t>(line)];
-      } else {
-        first = first_set<E>(p, step, n, gil);
-        if (first < n) final = last_set<E>(p, step, n, first + 1, gil);
-      }
-      if (first < n) {
-        Candidate here{lines.index()};
-        here.at[last] = first;
-        out.push_back(here);
-        ++count;
-        if (final > first) {
-          here.at[last] = final;
-          out.push_back(here);
-          ++count;
-        }
-      }
+      const std::int64_t first = first_set<E>(p, step, n, gil);
+      if (first < n) add(lines.index(), first, last_set<E>(p, step, n, first + 1, gil));
       gil.progress(std::min(n, kBlock) + 1);  // each line costs something, however short
     } while (lines.next());
   });
