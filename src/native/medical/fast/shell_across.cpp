@@ -82,7 +82,22 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
   const MaskData planes_of_x = reordered(x, frame);
   if (!shell_by_planes_applies(planes_of_x)) return false;
   const std::int64_t plane = shape.shape[row] * shape.shape[inner];
-  const std::int64_t along = shape.shape[last];
+  Index to_strides{};  // the result's, in bytes
+  std::int64_t stride = 1;
+  for (std::size_t k = ndim; k-- > 0;) {
+    to_strides[k] = stride;
+    stride *= shape.shape[k];
+  }
+  // Consecutive planes go to consecutive bytes of the result along its last axis, and on
+  // across the axes before it in the frame that the result holds just outside it (a
+  // series' few time points, then its slices): `along` planes in a row, the frame's first
+  // `outer` axes setting where they start.
+  std::int64_t along = shape.shape[last];
+  std::size_t outer = ndim - 3;
+  while (outer > 0 && to_strides[frame[outer - 1]] == along) {
+    along *= shape.shape[frame[outer - 1]];
+    --outer;
+  }
   // The planes in flight take a quarter of the result's memory at most (or 1 MiB; their
   // padding aside): 64 at a time where that allows (whole cache lines of the result at
   // once), else 32 or 16, or a short line's all.
@@ -91,12 +106,6 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
   while (group > 16 && group * plane > room) group /= 2;
   if (group * plane > room) return false;
 
-  Index to_strides{};  // the result's, in bytes
-  std::int64_t stride = 1;
-  for (std::size_t k = ndim; k-- > 0;) {
-    to_strides[k] = stride;
-    stride *= shape.shape[k];
-  }
   // A shell is thin: the result is zeroed in one sequential pass, and only the blocks that
   // hold an element of the shell are written across it.
   std::memset(out, 0, static_cast<std::size_t>(shape.size));
@@ -113,12 +122,12 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
     const bool more = planes.step();
     const std::int64_t at = number % along;
     if ((at + 1) % group == 0 || at + 1 == along) {
-      // The planes [first, at] of this line along the last axis are done: where they go is
-      // set by the indices along the other axes (the planes' number over `along`).
+      // The planes [first, at] of this run are done: where the run goes is set by the
+      // indices along the outer axes (the planes' number over `along`).
       const std::int64_t first = at - at % group;
       std::int64_t rest = number / along;
       std::int64_t base = first;
-      for (std::size_t k = ndim - 3; k-- > 0;) {
+      for (std::size_t k = outer; k-- > 0;) {
         const std::size_t axis = frame[k];
         base += rest % shape.shape[axis] * to_strides[axis];
         rest /= shape.shape[axis];
