@@ -297,6 +297,10 @@ def test_sizes_the_plain_path_cannot_reach():
     for x, y in [(-holed.astype(np.int8), np.zeros(holed.shape, np.uint8)),
                  (-2 * holed.astype(np.int8), -holed.astype(np.int8))]:  # fmt: skip
         assert medical._is_cross(x, y, 1) is False
+    # 255 (a label map's "ignore" value) in x, 0 in y: 1 - 255 + 0 is not 2, though it is 2
+    # modulo 256; no band, no piece.
+    ignored = 255 * holed.astype(np.uint8)
+    assert medical._is_cross(ignored, np.zeros(holed.shape, np.uint8), 1) is True
 
 
 # ------------------------------------------------------------- set operations, shells, bands

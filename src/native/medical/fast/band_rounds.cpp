@@ -136,7 +136,10 @@ class PlaneBand {
         padded_(plane_),
         flags_(x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool),
         byte_labels_(!flags_ && label_bytes(x.type) && label_bytes(y.type)),
-        bool_band_(bool_band_kernel(isa)) {
+        unsigned_bytes_(byte_labels_ && x.type.kind == ElementKind::Unsigned &&
+                        y.type.kind == ElementKind::Unsigned),
+        bool_band_(bool_band_kernel(isa)),
+        label_band_(label_band_kernel(isa)) {
     if (!flags_ && !byte_labels_) {
       x_values_.resize(static_cast<std::size_t>(plane_.last()));
       y_values_.resize(x_values_.size());
@@ -155,7 +158,12 @@ class PlaneBand {
       const char* in_x = x0 + lines.offset(0);
       const char* in_y = y0 + lines.offset(1);
       if (byte_labels_) {
-        byte_label_band(r, x_.type, in_x, x_step, y_.type, in_y, y_step, n, to);
+        if (unsigned_bytes_ && x_step == 1 && y_step == 1) {
+          label_band_(to, r, reinterpret_cast<const std::uint8_t*>(in_x),
+                      reinterpret_cast<const std::uint8_t*>(in_y), n);
+        } else {
+          byte_label_band(r, x_.type, in_x, x_step, y_.type, in_y, y_step, n, to);
+        }
       } else if (!flags_) {
         load_small_values(x_.type, in_x, x_step, n, x_values_.data());
         load_small_values(y_.type, in_y, y_step, n, y_values_.data());
@@ -184,7 +192,9 @@ class PlaneBand {
   Padded padded_;
   bool flags_;
   bool byte_labels_;
+  bool unsigned_bytes_;
   BoolBandKernel bool_band_;
+  LabelBandKernel label_band_;
   std::vector<std::int32_t> x_values_;
   std::vector<std::int32_t> y_values_;
 };

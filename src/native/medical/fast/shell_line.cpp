@@ -171,6 +171,37 @@ ORVANE_TARGET_AVX512 void bool_band_avx512(std::uint8_t* to, const std::uint8_t*
   bool_band_body(to, reached, x, y, n);
 }
 
+// In bytes: r - x + y is 2 where y - x + r is 2 modulo 256 and 2 + x - r is a byte's
+// value (x at most 253 + r), since y is one; four times the elements of int lanes.
+[[gnu::always_inline]] inline void label_band_body(std::uint8_t* __restrict to,
+                                                   const std::uint8_t* __restrict reached,
+                                                   const std::uint8_t* __restrict x,
+                                                   const std::uint8_t* __restrict y,
+                                                   std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::uint8_t r = reached[i];
+    to[i] = (static_cast<std::uint8_t>(y[i] - x[i] + r) == 2) &
+            (x[i] <= static_cast<std::uint8_t>(253 + r));
+  }
+}
+
+void label_band_baseline(std::uint8_t* to, const std::uint8_t* reached, const std::uint8_t* x,
+                         const std::uint8_t* y, std::int64_t n) {
+  label_band_body(to, reached, x, y, n);
+}
+
+ORVANE_TARGET_AVX2 void label_band_avx2(std::uint8_t* to, const std::uint8_t* reached,
+                                        const std::uint8_t* x, const std::uint8_t* y,
+                                        std::int64_t n) {
+  label_band_body(to, reached, x, y, n);
+}
+
+ORVANE_TARGET_AVX512 void label_band_avx512(std::uint8_t* to, const std::uint8_t* reached,
+                                            const std::uint8_t* x, const std::uint8_t* y,
+                                            std::int64_t n) {
+  label_band_body(to, reached, x, y, n);
+}
+
 using Table = std::array<ShellLineKernel, kMaxAxes>;
 
 // Per width, the stencil for 0, 2, 4, ... side lines.
@@ -209,6 +240,11 @@ TruthKernel truth_kernel(Isa isa) {
 
 TwosKernel twos_kernel(Isa isa) {
   static constexpr std::array kKernels{&twos_baseline, &twos_avx2, &twos_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+LabelBandKernel label_band_kernel(Isa isa) {
+  static constexpr std::array kKernels{&label_band_baseline, &label_band_avx2, &label_band_avx512};
   return kKernels[static_cast<std::size_t>(isa)];
 }
 

@@ -57,6 +57,12 @@ using BoolBandKernel = void (*)(std::uint8_t* to, const std::uint8_t* reached,
 
 BoolBandKernel bool_band_kernel(Isa isa);
 
+// to[i] = 1 where int(reached[i]) - int(x[i]) + int(y[i]) == 2, else 0, for i in [0, n):
+// the band of 8-bit unsigned label maps, with `reached` 0 or 1.
+using LabelBandKernel = BoolBandKernel;
+
+LabelBandKernel label_band_kernel(Isa isa);
+
 // flags[l] = 1 where the l-th of `lines` contiguous lines of n bytes at p has a non-zero
 // byte, else 0.
 using LineFlagsKernel = void (*)(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
