@@ -111,12 +111,18 @@ MaskData with_two_axes(const MaskData& x) {
   return {x.data, with_two_axes(x.geometry), x.type};
 }
 
-// Bytes of the rounds' planes for t rounds: three padded planes for each round but the
-// last (the planes a round reads around the one it writes), one for the last and one of
-// zeros (the outside).
+// Planes of x's flags kept for t rounds: the three that the first round reads around the
+// one it writes, and back to the plane whose band the last round writes.
+std::int64_t flag_planes(std::int64_t t) {
+  return std::max<std::int64_t>(3, t + 1);
+}
+
+// Bytes of the rounds' planes for t rounds: x's flags (flag_planes), three padded planes
+// for each later round but the last (the planes a round reads around the one it writes),
+// one for the last, one of zeros (the outside) and the band's plane.
 double round_planes(const Geometry& box, std::int64_t t) {
   const Padded padded(plane_of(with_two_axes(box)));
-  return static_cast<double>(3 * t + 2) * static_cast<double>(padded.size);
+  return static_cast<double>(flag_planes(t) + 3 * (t - 1) + 3) * static_cast<double>(padded.size);
 }
 
 // The memory that the rounds' planes may take: a quarter of the mask (or 4 MiB).
@@ -125,7 +131,8 @@ double room(std::int64_t whole) {
 }
 
 // The band of one plane: reached.astype(int) - x.astype(int) + y.astype(int) == 2; for
-// booleans, reached, not in x, and in y. `reached` is the plane's padded rounds.
+// booleans, reached, not in x, and in y. `reached` is the plane's padded rounds, `flags`
+// its padded flags of x (which booleans read rather than x again).
 class PlaneBand {
  public:
   PlaneBand(const MaskData& x, const MaskData& y, Isa isa)
@@ -146,7 +153,8 @@ class PlaneBand {
     }
   }
 
-  void write(std::int64_t q, const std::uint8_t* reached, std::uint8_t* to, rt::WithoutGil& gil) {
+  void write(std::int64_t q, const std::uint8_t* reached, const std::uint8_t* flags,
+             std::uint8_t* to, rt::WithoutGil& gil) {
     const std::int64_t n = plane_.last();
     const std::int64_t x_step = plane_.strides[plane_.ndim - 1];
     const std::int64_t y_step = y_plane_.strides[y_plane_.ndim - 1];
@@ -154,7 +162,8 @@ class PlaneBand {
     const char* y0 = y_.data + q * y_.geometry.strides[0];
     LineWalker<2> lines(plane_, {&plane_.strides, &y_plane_.strides});
     do {
-      const std::uint8_t* r = reached + padded_.at(lines.index());
+      const std::int64_t at = padded_.at(lines.index());
+      const std::uint8_t* r = reached + at;
       const char* in_x = x0 + lines.offset(0);
       const char* in_y = y0 + lines.offset(1);
       if (byte_labels_) {
@@ -171,12 +180,12 @@ class PlaneBand {
           const auto k = static_cast<std::size_t>(i);
           to[i] = r[i] - x_values_[k] + y_values_[k] == 2;
         }
-      } else if (x_step == 1 && y_step == 1) {
-        bool_band_(to, r, reinterpret_cast<const std::uint8_t*>(in_x),
-                   reinterpret_cast<const std::uint8_t*>(in_y), n);
+      } else if (y_step == 1) {
+        bool_band_(to, r, flags + at, reinterpret_cast<const std::uint8_t*>(in_y), n);
       } else {
+        const std::uint8_t* in_flags = flags + at;
         for (std::int64_t i = 0; i < n; ++i) {
-          to[i] = r[i] & (in_x[i * x_step] == 0) & (in_y[i * y_step] != 0);
+          to[i] = r[i] & (in_flags[i] == 0) & (in_y[i * y_step] != 0);
         }
       }
       to += n;
@@ -231,8 +240,8 @@ bool rounds_fit(const Geometry& box, std::int64_t t, std::int64_t whole) {
 // is the largest of round r - 1's planes q - 1, q and q + 1 (and of the neighbours within
 // them), so each round keeps only three planes, and all of them stay in the processor's
 // caches while the band's planes are written one after the other, each once.
-void band_by_rounds(const MaskData& x_in, const MaskData& y_in, std::int64_t t, std::uint8_t* set,
-                    Isa isa, rt::WithoutGil& gil, const PlanesWritten& written) {
+void band_by_rounds(const MaskData& x_in, const MaskData& y_in, std::int64_t t, Isa isa,
+                    rt::WithoutGil& gil, const BandPlane& take) {
   const MaskData x = with_two_axes(x_in);
   const MaskData y = with_two_axes(y_in);
   const Geometry& shape = x.geometry;
@@ -240,15 +249,18 @@ void band_by_rounds(const MaskData& x_in, const MaskData& y_in, std::int64_t t, 
   const Geometry plane = plane_of(shape);
   const Padded padded(plane);
   const auto plane_bytes = static_cast<std::size_t>(padded.size);
-  // Round r's planes (r < t) in rings of three; the last round's plane; a plane of zeros.
-  // Their padding stays 0: x is copied into inner elements only, and each round clears the
-  // padding it wrote.
-  std::vector<std::uint8_t> memory((3 * static_cast<std::size_t>(t) + 2) * plane_bytes, 0);
+  // x's flags (round 0) in a ring of flag_planes(t), each later round's planes but the
+  // last's in rings of three; the last round's plane; a plane of zeros. Their padding
+  // stays 0: x is copied into inner elements only, and each round clears the padding it
+  // wrote.
+  const std::int64_t kept = flag_planes(t);
+  const auto rings = static_cast<std::size_t>(kept + 3 * (t - 1));
+  std::vector<std::uint8_t> memory((rings + 2) * plane_bytes, 0);
   auto ring = [&](std::int64_t r, std::int64_t q) {
-    return memory.data() +
-           (3 * static_cast<std::size_t>(r) + static_cast<std::size_t>(q % 3)) * plane_bytes;
+    const std::int64_t slot = r == 0 ? q % kept : kept + 3 * (r - 1) + q % 3;
+    return memory.data() + static_cast<std::size_t>(slot) * plane_bytes;
   };
-  std::uint8_t* top = memory.data() + 3 * static_cast<std::size_t>(t) * plane_bytes;
+  std::uint8_t* top = memory.data() + rings * plane_bytes;
   const std::uint8_t* zeros = top + plane_bytes;
   auto round_plane = [&](std::int64_t r, std::int64_t q) -> const std::uint8_t* {
     return q < 0 || q >= planes ? zeros : ring(r, q);
@@ -262,7 +274,7 @@ void band_by_rounds(const MaskData& x_in, const MaskData& y_in, std::int64_t t, 
   for (std::size_t k = 0; k < plane.ndim; ++k) last[k] = plane.shape[k] - 1;
   const std::int64_t begin = padded.at(first);
   const std::int64_t end = padded.at(last) + 1;
-  const std::int64_t plane_elements = plane.size;
+  std::vector<std::uint8_t> band_plane(static_cast<std::size_t>(plane.size));
   Sides sides{};
   for (std::int64_t p = 0; p < planes + t; ++p) {
     if (p < planes) plane_flags(x, plane, padded, p, truth, ring(0, p), gil);
@@ -284,8 +296,8 @@ void band_by_rounds(const MaskData& x_in, const MaskData& y_in, std::int64_t t, 
         gil.progress(stop - start);
       }
       if (r < t) continue;
-      band.write(q, top, set + q * plane_elements, gil);
-      if (written && written(q + 1)) return;
+      band.write(q, top, ring(0, q), band_plane.data(), gil);
+      if (take(q, band_plane.data())) return;
     }
   }
 }

@@ -26,12 +26,12 @@ inline bool rounds_take(ElementType type) {
 
 // For x and y of one shape (rounds_take) and 1 <= t <= kMostRounds: 1 where
 // reached.astype(int) - x.astype(int) + y.astype(int) == 2, with `reached` the elements that
-// t dilations of x reach (for booleans: reached, not in x, and in y), else 0, into `set`
-// (C-ordered). The outside of the array holds no element of x. The band is written plane
-// by plane along the first axis; `written` (if given) is told after each plane how many of
-// the leading planes are written, and returns true to stop there.
-using PlanesWritten = std::function<bool(std::int64_t planes)>;
-void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, std::uint8_t* set,
-                    Isa isa, rt::WithoutGil& gil, const PlanesWritten& written = {});
+// t dilations of x reach (for booleans: reached, not in x, and in y), else 0. The outside
+// of the array holds no element of x. The band is handed over plane by plane along the
+// first axis, in order: take(q, plane) gets plane q, C-ordered (all of a mask of one
+// axis), in a buffer that the next plane overwrites, and returns true to stop there.
+using BandPlane = std::function<bool(std::int64_t q, const std::uint8_t* plane)>;
+void band_by_rounds(const MaskData& x, const MaskData& y, std::int64_t t, Isa isa,
+                    rt::WithoutGil& gil, const BandPlane& take);
 
 }  // namespace orvane::medical::fast

@@ -220,15 +220,17 @@ void band_in_y(const MaskData& x, const MaskData& y, std::uint8_t* band, std::in
       });
 }
 
-// Where y's value is 2, 0 or 1 per element, into the slabs [first, last) of `set`: the band
-// with no round (the dilation is x's copy, and x - x is 0).
-void twos(const MaskData& y, std::uint8_t* set, std::int64_t first, std::int64_t last, Isa isa,
+// Where y's value is 2, 0 or 1 per element, for the slabs [first, last), into `out` (which
+// receives slab `first` first): the band with no round (the dilation is x's copy, and
+// x - x is 0).
+void twos(const MaskData& y, std::uint8_t* out, std::int64_t first, std::int64_t last, Isa isa,
           rt::WithoutGil& gil) {
   const Geometry& shape = y.geometry;
   const std::int64_t slab = slab_size(shape);
   const bool labels = y.type.kind != ElementKind::Bool;  // a boolean is never 2
   if (y.type.size == 1 && shape.c_contiguous()) {        // the byte's value, either sign
     const auto* from = reinterpret_cast<const std::uint8_t*>(y.data);
+    std::uint8_t* set = out - first * slab;  // at the array's offsets
     const TwosKernel kernel = twos_kernel(isa);
     for (std::int64_t start = first * slab; start < last * slab; start += kStretch) {
       const std::int64_t stop = std::min(last * slab, start + kStretch);
@@ -245,7 +247,7 @@ void twos(const MaskData& y, std::uint8_t* set, std::int64_t first, std::int64_t
     for_each_slab_chunk(
         shape, plane,
         [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
-          std::uint8_t* to = set + plane * slab + offset;
+          std::uint8_t* to = out + (plane - first) * slab + offset;
           if (y.type.size == 1) {
             const auto* from = reinterpret_cast<const std::uint8_t*>(line_start(y, index));
             const std::int64_t step = last_stride(y);
@@ -333,38 +335,35 @@ Ref to_shell(const rt::Call& call, rt::Handle x, rt::Handle count) {
 
 // The pieces of the band for a y of other values than 0 and 1 (a label map), where the
 // band is where y is 2 away from x: outside x's bounding box widened by t no round reaches
-// and x is 0, so the band there is y == 2; inside, the steps' own formula, worked out in a
-// buffer of its own (with no round or no element of x, the band is y == 2 everywhere).
-// The whole array's band is written slab by slab along the first axis and its pieces
-// counted as it goes, up to the slab where two are certain. nullopt (for the whole
-// array's distances) where the box is over half the array.
-std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const MaskData& x,
-                                                 const MaskData& y, std::int64_t t, Isa isa) {
+// and x is 0, so the band there is y == 2; inside, the steps' own formula (with no round
+// or no element of x, the band is y == 2 everywhere). The whole array's band is made slab
+// by slab along the first axis, in a buffer of a few slabs, and its pieces counted as it
+// goes, up to the slab where two are certain. nullopt (for the whole array's distances)
+// where the box is over half the array.
+std::optional<std::int64_t> labelled_band_pieces(const MaskData& x, const MaskData& y,
+                                                 std::int64_t t, Isa isa) {
   const Geometry& shape = x.geometry;
+  rt::WithoutGil gil;
   std::optional<Box> box;
-  if (t > 0) {
-    rt::WithoutGil gil;
-    box = bounding_box(x, isa, gil);
-  }
+  if (t > 0) box = bounding_box(x, isa, gil);
   const Box region = box ? widened(*box, t, shape) : Box{};
   const MaskData near_x = restricted(x, region);
   const MaskData near_y = restricted(y, region);
   if (box && near_x.geometry.size > shape.size / 2) return std::nullopt;
-  Ref scratch = new_bool_array(call, shape);
-  const WritableMask set(scratch);
-  rt::WithoutGil gil;
-  auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
   const std::int64_t slab = slab_size(shape);
   const std::int64_t slabs = shape.size / slab;
   const std::int64_t slab_lines = slab / shape.last();
-  PieceCounter counter(bytes, shape, 2);
-  // Slabs [done, last) of y == 2, counted a few at a time (at least 64 Ki elements).
-  std::int64_t done = 0;
+  PieceCounter counter(shape, 2);
+  // Slabs [done, last) of y == 2, a few at a time (at least 64 Ki elements).
   const std::int64_t step = std::max<std::int64_t>(1, (std::int64_t{1} << 16) / slab);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(step * slab));
+  std::int64_t done = 0;
   auto twos_up_to = [&](std::int64_t last) {
-    for (; done < last; done = std::min(last, done + step)) {
-      twos(y, bytes, done, std::min(last, done + step), isa, gil);
-      if (counter.add_lines(std::min(last, done + step) * slab_lines, gil)) return true;
+    while (done < last) {
+      const std::int64_t next = std::min(last, done + step);
+      twos(y, buffer.data(), done, next, isa, gil);
+      if (counter.add_lines(buffer.data(), (next - done) * slab_lines, gil)) return true;
+      done = next;
     }
     return false;
   };
@@ -372,43 +371,42 @@ std::optional<std::int64_t> labelled_band_pieces(const rt::Call& call, const Mas
     twos_up_to(slabs);
     return counter.count();
   }
-  // The box's slabs: y == 2, with the box's lines of the band put in their places.
+  // A slab of the box's: y == 2, with the box's lines of the band put in their places.
   const Geometry& part = near_x.geometry;
-  const std::int64_t part_slab = slab_size(part);
-  std::vector<std::uint8_t> inside(static_cast<std::size_t>(part.size));
-  auto box_up_to = [&](std::int64_t box_slabs) {  // the box's first box_slabs are written
-    const std::int64_t last = shape.ndim > 1 ? region.low[0] + box_slabs : slabs;
-    for (; done < last; ++done) {
-      twos(y, bytes, done, done + 1, isa, gil);
-      const std::int64_t q = shape.ndim > 1 ? done - region.low[0] : 0;
-      for_each_slab_chunk(
-          part, q,
-          [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
-            std::int64_t at = done * slab + start + region.low[shape.ndim - 1];
-            std::int64_t stride = shape.last();
-            for (std::size_t k = shape.ndim - 1; k-- > 1;) {
-              at += (index[k] + region.low[k]) * stride;
-              stride *= shape.shape[k];
-            }
-            std::copy_n(inside.data() + q * part_slab + offset, count, bytes + at);
-          });
-      gil.progress(part_slab);
-    }
-    return counter.add_lines(last * slab_lines, gil);
+  auto put = [&](std::int64_t q, const std::uint8_t* box_slab) {
+    const std::int64_t p = shape.ndim > 1 ? region.low[0] + q : 0;
+    twos(y, buffer.data(), p, p + 1, isa, gil);
+    for_each_slab_chunk(
+        part, q,
+        [&](const Index& index, std::int64_t offset, std::int64_t start, std::int64_t count) {
+          std::int64_t at = start + region.low[shape.ndim - 1];
+          std::int64_t stride = shape.last();
+          for (std::size_t k = shape.ndim - 1; k-- > 1;) {
+            at += (index[k] + region.low[k]) * stride;
+            stride *= shape.shape[k];
+          }
+          std::copy_n(box_slab + offset, count, buffer.data() + at);
+        });
+    gil.progress(slab_size(part));
+    done = p + 1;
+    return counter.add_lines(buffer.data(), slab_lines, gil);
   };
-  const std::int64_t box_slabs = shape.ndim > 1 ? part.shape[0] : 1;
   if (twos_up_to(shape.ndim > 1 ? region.low[0] : 0)) return counter.count();
   if (t <= kMostRounds && rounds_take(x.type) && rounds_take(y.type) &&
       rounds_fit(part, t, shape.size)) {
     bool certain = false;
-    band_by_rounds(near_x, near_y, t, inside.data(), isa, gil, [&](std::int64_t planes) {
-      certain = box_up_to(planes);
+    band_by_rounds(near_x, near_y, t, isa, gil, [&](std::int64_t q, const std::uint8_t* plane) {
+      certain = put(q, plane);
       return certain;
     });
     if (certain) return counter.count();
   } else {
+    std::vector<std::uint8_t> inside(static_cast<std::size_t>(part.size));
     band(near_x, near_y, t, inside.data(), isa, gil);
-    if (box_up_to(box_slabs)) return counter.count();
+    const std::int64_t box_slabs = shape.ndim > 1 ? part.shape[0] : 1;
+    for (std::int64_t q = 0; q < box_slabs; ++q) {
+      if (put(q, inside.data() + q * slab_size(part))) return counter.count();
+    }
   }
   twos_up_to(slabs);
   return counter.count();
@@ -450,35 +448,33 @@ Ref is_cross(const rt::Call& call, rt::Handle x, rt::Handle y, rt::Handle count)
     const Box region = widened(*box, t, near_x.geometry);
     near_x = restricted(near_x, region);
     near_y = restricted(near_y, region);
-  } else if (auto pieces = labelled_band_pieces(call, near_x, near_y, t, isa)) {
+  } else if (auto pieces = labelled_band_pieces(near_x, near_y, t, isa)) {
     return rt::boolean(*pieces != 1);
   }
-  // The band, like the steps' own np.zeros_like(x), takes one array, of the box's shape at
-  // most x's (made by numpy, whose large allocations are backed by huge pages where the
-  // system offers them).
+  // The rounds hand the band over plane by plane, and its pieces are counted as it comes,
+  // up to the plane where two are certain: the band is never kept whole. Otherwise the
+  // band, like the steps' own np.zeros_like(x), takes one array, of the box's shape at most
+  // x's (made by numpy, whose large allocations are backed by huge pages where the system
+  // offers them).
   const Geometry& shape = near_x.geometry;
   const bool by_rounds = rounds_take(near_x.type) && rounds_take(near_y.type) && t >= 1 &&
                          t <= kMostRounds && rounds_fit(shape, t, first.mask()->geometry.size);
-  Ref scratch = new_bool_array(call, shape);
-  const WritableMask set(scratch);
   std::int64_t pieces = 0;
-  {
+  if (by_rounds) {
+    rt::WithoutGil gil;
+    PieceCounter counter(shape, 2);
+    const std::int64_t plane_lines = shape.ndim > 1 ? shape.lines() / shape.shape[0] : 1;
+    band_by_rounds(near_x, near_y, t, isa, gil, [&](std::int64_t, const std::uint8_t* plane) {
+      return counter.add_lines(plane, plane_lines, gil);
+    });
+    pieces = counter.count();
+  } else {
+    Ref scratch = new_bool_array(call, shape);
+    const WritableMask set(scratch);
     rt::WithoutGil gil;
     auto* bytes = reinterpret_cast<std::uint8_t*>(set.data());
-    if (by_rounds) {
-      // The pieces are counted slab by slab as the band is written, and the band is left
-      // unfinished once two are certain.
-      PieceCounter counter(bytes, shape, 2);
-      const std::int64_t plane_lines = shape.ndim > 1 ? shape.lines() / shape.shape[0] : 1;
-      band_by_rounds(near_x, near_y, t, bytes, isa, gil, [&](std::int64_t planes) {
-        return counter.add_lines(planes * plane_lines, gil);
-      });
-      counter.add_lines(shape.lines(), gil);
-      pieces = counter.count();
-    } else {
-      band(near_x, near_y, t, bytes, isa, gil);
-      pieces = count_pieces(bytes, shape, 2, gil);
-    }
+    band(near_x, near_y, t, bytes, isa, gil);
+    pieces = count_pieces(bytes, shape, 2, gil);
   }
   return rt::boolean(pieces != 1);
 }

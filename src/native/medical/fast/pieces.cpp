@@ -87,9 +87,8 @@ std::int64_t next_clear(const std::uint8_t* line, std::int64_t i, std::int64_t n
 
 }  // namespace
 
-PieceCounter::PieceCounter(const std::uint8_t* set, const Geometry& shape, std::int64_t enough)
-    : set_(set),
-      shape_(shape),
+PieceCounter::PieceCounter(const Geometry& shape, std::int64_t enough)
+    : shape_(shape),
       n_(shape.last()),
       lines_(shape.lines()),
       axes_(shape.ndim - 1),
@@ -107,11 +106,12 @@ PieceCounter::PieceCounter(const std::uint8_t* set, const Geometry& shape, std::
 
 PieceCounter::~PieceCounter() = default;
 
-bool PieceCounter::add_lines(std::int64_t up_to, rt::WithoutGil& gil) {
+bool PieceCounter::add_lines(const std::uint8_t* rows, std::int64_t count, rt::WithoutGil& gil) {
   Pieces& pieces = *pieces_;
-  for (; line_ < std::min(up_to, lines_) && !certain_; ++line_) {
+  const std::int64_t up_to = std::min(line_ + count, lines_);
+  for (const std::int64_t from = line_; line_ < up_to && !certain_; ++line_) {
     const std::int64_t line = line_;
-    const std::uint8_t* row = set_ + line * n_;
+    const std::uint8_t* row = rows + (line - from) * n_;
     const std::int64_t first = pieces.size();
     for (std::int64_t i = next_set(row, 0, n_); i < n_; i = next_set(row, i, n_)) {
       const std::int64_t end = next_clear(row, i, n_);
@@ -165,8 +165,8 @@ std::int64_t PieceCounter::count() const {
 
 std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::int64_t enough,
                           rt::WithoutGil& gil) {
-  PieceCounter counter(set, shape, enough);
-  counter.add_lines(shape.lines(), gil);
+  PieceCounter counter(shape, enough);
+  counter.add_lines(set, shape.lines(), gil);
   return counter.count();
 }
 

@@ -18,22 +18,25 @@ std::int64_t count_pieces(const std::uint8_t* set, const Geometry& shape, std::i
 
 class Pieces;
 
-// count_pieces a part at a time, for a buffer written in C order: add_lines(k) takes the
-// lines before line k (counted in C order along the last axis), which must be written, and
-// says whether `enough` pieces are certain; count() is then count_pieces' answer for the
-// lines taken, and for the whole buffer once all are.
+// count_pieces a part at a time, for a buffer written in C order whose lines need not be
+// kept: add_lines(rows, k) takes the next k lines (along the last axis, in C order), n
+// bytes each at `rows`, and says whether `enough` pieces are certain; count() is then
+// count_pieces' answer for the lines taken, and for the whole buffer once all are. Only the
+// runs of earlier lines are kept, so a caller may hand its lines a plane at a time from one
+// buffer.
 class PieceCounter {
  public:
-  PieceCounter(const std::uint8_t* set, const Geometry& shape, std::int64_t enough);
+  PieceCounter(const Geometry& shape, std::int64_t enough);
   ~PieceCounter();
   PieceCounter(const PieceCounter&) = delete;
   PieceCounter& operator=(const PieceCounter&) = delete;
 
-  bool add_lines(std::int64_t up_to, rt::WithoutGil& gil);
+  bool add_lines(const std::uint8_t* rows, std::int64_t count, rt::WithoutGil& gil);
   std::int64_t count() const;
+  // Lines taken so far.
+  std::int64_t lines_taken() const noexcept { return line_; }
 
  private:
-  const std::uint8_t* set_;
   const Geometry& shape_;
   std::int64_t n_;
   std::int64_t lines_;
