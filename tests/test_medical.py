@@ -192,6 +192,21 @@ def test_crossing_test_counts_pieces_of_the_band():
     point = np.zeros_like(arch)
     point[7, 7] = True
     assert medical._is_cross(point, arch, 20) is False
+    # Label maps of a series whose few time points are its last axis (read in blocks that
+    # are turned across): a staircase of 2s through the last two axes is one piece only
+    # where every element lands in its place; random labels, and x's band cutting them.
+    rng = np.random.default_rng(8)
+    for shape in [(1, 40, 5), (1, 1, 35, 9), (1, 20, 17), (3, 40, 5), (2, 20, 17)]:
+        stairs = np.zeros(shape, np.uint8)
+        for b in range(shape[-2]):
+            stairs[..., b, [min(b, shape[-1] - 1), min(b + 1, shape[-1] - 1)]] = 2
+        labels = rng.choice(np.array([0, 1, 2], np.uint8), size=shape, p=[0.5, 0.2, 0.3])
+        ball = np.zeros(shape, np.uint8)
+        ball[..., 5:12, 1:4] = 1
+        for x, y in [(0 * ball, stairs), (ball, stairs), (ball, labels), (labels, labels)]:
+            for t in (0, 1, 2):
+                assert medical._is_cross(x, y, t) is plain_is_cross(x, y, t)
+    assert medical._is_cross(0 * stairs[:1], stairs[:1], 0) is False  # one piece indeed
 
 
 def test_set_operations_follow_integer_sums():

@@ -1,6 +1,7 @@
 #include "across.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -61,7 +62,50 @@ void transpose(Bytes (&rows)[16]) noexcept {
   shuffle(once, rows);
 }
 
+// Up to 8 bytes at p as the low bytes of a word (a whole word in one load).
+std::uint64_t word_of(const std::uint8_t* p, std::int64_t w) noexcept {
+  std::uint64_t word = 0;
+  if (w == 8) {
+    std::memcpy(&word, p, 8);
+    return word;
+  }
+  for (std::int64_t i = 0; i < w; ++i) word |= std::uint64_t{p[i]} << (8 * i);
+  return word;
+}
+
+// The first w bytes (w <= 16) at p, the rest zero: built in registers from two words, as
+// a vector read back from bytes just stored would wait for them.
+Bytes load_first(const std::uint8_t* p, std::int64_t w) noexcept {
+  using Words = std::uint64_t __attribute__((vector_size(16)));
+  if (w == 16) {
+    Bytes v;
+    std::memcpy(&v, p, 16);
+    return v;
+  }
+  const std::uint64_t low = word_of(p, std::min<std::int64_t>(w, 8));
+  const std::uint64_t high = w > 8 ? word_of(p + 8, w - 8) : 0;
+  return std::bit_cast<Bytes>(Words{low, high});
+}
+
 }  // namespace
+
+void transpose_bytes(const std::uint8_t* from, std::int64_t rows, std::int64_t cols,
+                     std::uint8_t* to, std::int64_t to_stride) noexcept {
+  std::int64_t r0 = 0;
+  for (; r0 + 16 <= rows; r0 += 16) {
+    for (std::int64_t c0 = 0; c0 < cols; c0 += 16) {
+      const std::int64_t w = std::min<std::int64_t>(16, cols - c0);
+      Bytes block[16];
+      for (std::int64_t j = 0; j < 16; ++j) block[j] = load_first(from + (r0 + j) * cols + c0, w);
+      transpose(block);
+      for (std::int64_t i = 0; i < w; ++i)
+        std::memcpy(to + (c0 + i) * to_stride + r0, &block[i], 16);
+    }
+  }
+  for (; r0 < rows; ++r0) {
+    for (std::int64_t c = 0; c < cols; ++c) to[c * to_stride + r0] = from[r0 * cols + c];
+  }
+}
 
 void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t count,
                   std::int64_t rows, std::int64_t n, std::uint8_t* out, std::int64_t row_stride,

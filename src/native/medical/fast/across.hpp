@@ -26,6 +26,11 @@ void write_across(const std::uint8_t* planes, std::int64_t pitch, std::int64_t c
                   std::int64_t rows, std::int64_t n, std::uint8_t* out, std::int64_t row_stride,
                   std::int64_t column_stride, bool streaming, bool zeroed) noexcept;
 
+// The rows x cols bytes at `from` (C order) transposed: from[r * cols + c] goes to
+// to[c * to_stride + r].
+void transpose_bytes(const std::uint8_t* from, std::int64_t rows, std::int64_t cols,
+                     std::uint8_t* to, std::int64_t to_stride) noexcept;
+
 // Results of more bytes than this are beyond the caches.
 inline constexpr std::int64_t kCachedBytes = std::int64_t{16} << 20;
 

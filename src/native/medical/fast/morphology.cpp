@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "across.hpp"
 #include "band_rounds.hpp"
 #include "bounds.hpp"
 #include "distance_field.hpp"
@@ -240,6 +241,41 @@ void twos(const MaskData& y, std::uint8_t* out, std::int64_t first, std::int64_t
         std::fill(set + start, set + stop, 0);
       }
       gil.progress(stop - start);
+    }
+    return;
+  }
+  const std::size_t nd = shape.ndim;
+  if (labels && y.type.size == 1 && nd > 2 && shape.strides[nd - 2] == 1 &&
+      shape.strides[nd - 1] == shape.shape[nd - 2]) {
+    // The last two axes swapped in memory (a series' short axis of time points moved out of
+    // the line): each block of them is tested in memory order, then transposed.
+    const std::int64_t m = shape.shape[nd - 2];
+    const std::int64_t n = shape.last();
+    const std::int64_t rows = std::max<std::int64_t>(16, 4096 / m / 16 * 16);  // of y's block
+    std::vector<std::uint8_t> tested(static_cast<std::size_t>(rows * m));
+    const TwosKernel kernel = twos_kernel(isa);
+    // The blocks of a slab: a walk over the axes between the first and the last two.
+    Geometry blocks;
+    blocks.ndim = nd - 2;
+    for (std::size_t k = 0; k < blocks.ndim; ++k) {
+      blocks.shape[k] = shape.shape[k + 1];
+      blocks.strides[k] = shape.strides[k + 1];
+    }
+    blocks.shape[blocks.ndim - 1] = 1;
+    for (std::int64_t plane = first; plane < last; ++plane) {
+      const char* base = y.data + plane * shape.strides[0];
+      std::uint8_t* to = out + (plane - first) * slab;
+      LineWalker<1> walker(blocks, {&blocks.strides});
+      do {
+        const auto* block = reinterpret_cast<const std::uint8_t*>(base + walker.offset(0));
+        for (std::int64_t b0 = 0; b0 < n; b0 += rows) {
+          const std::int64_t count = std::min(rows, n - b0);
+          kernel(tested.data(), block + b0 * m, count * m);
+          transpose_bytes(tested.data(), count, m, to + b0, n);
+        }
+        to += m * n;
+      } while (walker.next());
+      gil.progress(slab);
     }
     return;
   }
