@@ -281,10 +281,12 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
     for_each_line(out, a, b, [&](const Line& line, std::int64_t n) {
       if (keep_bytes && y_byte &&
           on_bytes(line, n, gil,
-                   [](const std::uint8_t* kept, const std::uint8_t* cleared, std::uint8_t* result,
-                      std::int64_t count) {
+                   [](const std::uint8_t* __restrict kept, const std::uint8_t* __restrict cleared,
+                      std::uint8_t* __restrict result, std::int64_t count) {
+                     // A mask of all ones where y is clear: a loop without a branch, which
+                     // the compiler makes vector code.
                      for (std::int64_t i = 0; i < count; ++i)
-                       result[i] = static_cast<std::uint8_t>(cleared[i] == 0 ? kept[i] : 0);
+                       result[i] = static_cast<std::uint8_t>(kept[i] & -int{cleared[i] == 0});
                    })) {
         return;
       }
