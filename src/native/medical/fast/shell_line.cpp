@@ -112,94 +112,90 @@ ORVANE_TARGET_AVX512 bool or_into_avx512(std::uint8_t* acc, const std::uint8_t* 
   return or_into_body(acc, p, n);
 }
 
-[[gnu::always_inline]] inline void truth_body(std::uint8_t* __restrict to,
-                                              const std::uint8_t* __restrict from, std::int64_t n) {
-  for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] != 0;
-}
+// Element-wise byte kernels: Op::at for each element, in a loop the compiler makes vector
+// code at each width.
+struct Truth {
+  static std::uint8_t at(std::uint8_t v) { return v != 0; }
+};
 
-void truth_baseline(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
-  truth_body(to, from, n);
-}
+struct Twos {
+  static std::uint8_t at(std::uint8_t v) { return v == 2; }
+};
 
-ORVANE_TARGET_AVX2 void truth_avx2(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
-  truth_body(to, from, n);
-}
-
-ORVANE_TARGET_AVX512 void truth_avx512(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
-  truth_body(to, from, n);
-}
-
-[[gnu::always_inline]] inline void twos_body(std::uint8_t* __restrict to,
-                                             const std::uint8_t* __restrict from, std::int64_t n) {
-  for (std::int64_t i = 0; i < n; ++i) to[i] = from[i] == 2;
-}
-
-void twos_baseline(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
-  twos_body(to, from, n);
-}
-
-ORVANE_TARGET_AVX2 void twos_avx2(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
-  twos_body(to, from, n);
-}
-
-ORVANE_TARGET_AVX512 void twos_avx512(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
-  twos_body(to, from, n);
-}
-
-[[gnu::always_inline]] inline void bool_band_body(std::uint8_t* __restrict to,
-                                                  const std::uint8_t* __restrict reached,
-                                                  const std::uint8_t* __restrict x,
-                                                  const std::uint8_t* __restrict y,
-                                                  std::int64_t n) {
-  for (std::int64_t i = 0; i < n; ++i) to[i] = reached[i] & (x[i] == 0) & (y[i] != 0);
-}
-
-void bool_band_baseline(std::uint8_t* to, const std::uint8_t* reached, const std::uint8_t* x,
-                        const std::uint8_t* y, std::int64_t n) {
-  bool_band_body(to, reached, x, y, n);
-}
-
-ORVANE_TARGET_AVX2 void bool_band_avx2(std::uint8_t* to, const std::uint8_t* reached,
-                                       const std::uint8_t* x, const std::uint8_t* y,
-                                       std::int64_t n) {
-  bool_band_body(to, reached, x, y, n);
-}
-
-ORVANE_TARGET_AVX512 void bool_band_avx512(std::uint8_t* to, const std::uint8_t* reached,
-                                           const std::uint8_t* x, const std::uint8_t* y,
-                                           std::int64_t n) {
-  bool_band_body(to, reached, x, y, n);
-}
+struct BoolBand {
+  static std::uint8_t at(std::uint8_t reached, std::uint8_t x, std::uint8_t y) {
+    return static_cast<std::uint8_t>(reached & (x == 0) & (y != 0));
+  }
+};
 
 // In bytes: r - x + y is 2 where y - x + r is 2 modulo 256 and 2 + x - r is a byte's
 // value (x at most 253 + r), since y is one; four times the elements of int lanes.
-[[gnu::always_inline]] inline void label_band_body(std::uint8_t* __restrict to,
-                                                   const std::uint8_t* __restrict reached,
-                                                   const std::uint8_t* __restrict x,
-                                                   const std::uint8_t* __restrict y,
-                                                   std::int64_t n) {
-  for (std::int64_t i = 0; i < n; ++i) {
-    const std::uint8_t r = reached[i];
-    to[i] = (static_cast<std::uint8_t>(y[i] - x[i] + r) == 2) &
-            (x[i] <= static_cast<std::uint8_t>(253 + r));
+struct LabelBand {
+  static std::uint8_t at(std::uint8_t r, std::uint8_t x, std::uint8_t y) {
+    return static_cast<std::uint8_t>((static_cast<std::uint8_t>(y - x + r) == 2) &
+                                     (x <= static_cast<std::uint8_t>(253 + r)));
   }
+};
+
+template <class Op>
+[[gnu::always_inline]] inline void unary_body(std::uint8_t* __restrict to,
+                                              const std::uint8_t* __restrict from, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) to[i] = Op::at(from[i]);
 }
 
-void label_band_baseline(std::uint8_t* to, const std::uint8_t* reached, const std::uint8_t* x,
-                         const std::uint8_t* y, std::int64_t n) {
-  label_band_body(to, reached, x, y, n);
+template <class Op>
+void unary_baseline(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  unary_body<Op>(to, from, n);
 }
 
-ORVANE_TARGET_AVX2 void label_band_avx2(std::uint8_t* to, const std::uint8_t* reached,
-                                        const std::uint8_t* x, const std::uint8_t* y,
-                                        std::int64_t n) {
-  label_band_body(to, reached, x, y, n);
+template <class Op>
+ORVANE_TARGET_AVX2 void unary_avx2(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  unary_body<Op>(to, from, n);
 }
 
-ORVANE_TARGET_AVX512 void label_band_avx512(std::uint8_t* to, const std::uint8_t* reached,
-                                            const std::uint8_t* x, const std::uint8_t* y,
-                                            std::int64_t n) {
-  label_band_body(to, reached, x, y, n);
+template <class Op>
+ORVANE_TARGET_AVX512 void unary_avx512(std::uint8_t* to, const std::uint8_t* from, std::int64_t n) {
+  unary_body<Op>(to, from, n);
+}
+
+template <class Op>
+[[gnu::always_inline]] inline void ternary_body(std::uint8_t* __restrict to,
+                                                const std::uint8_t* __restrict a,
+                                                const std::uint8_t* __restrict b,
+                                                const std::uint8_t* __restrict c, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) to[i] = Op::at(a[i], b[i], c[i]);
+}
+
+template <class Op>
+void ternary_baseline(std::uint8_t* to, const std::uint8_t* a, const std::uint8_t* b,
+                      const std::uint8_t* c, std::int64_t n) {
+  ternary_body<Op>(to, a, b, c, n);
+}
+
+template <class Op>
+ORVANE_TARGET_AVX2 void ternary_avx2(std::uint8_t* to, const std::uint8_t* a, const std::uint8_t* b,
+                                     const std::uint8_t* c, std::int64_t n) {
+  ternary_body<Op>(to, a, b, c, n);
+}
+
+template <class Op>
+ORVANE_TARGET_AVX512 void ternary_avx512(std::uint8_t* to, const std::uint8_t* a,
+                                         const std::uint8_t* b, const std::uint8_t* c,
+                                         std::int64_t n) {
+  ternary_body<Op>(to, a, b, c, n);
+}
+
+template <class Op>
+TruthKernel unary_kernel(Isa isa) {
+  static constexpr std::array kKernels{&unary_baseline<Op>, &unary_avx2<Op>, &unary_avx512<Op>};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+template <class Op>
+BoolBandKernel ternary_kernel(Isa isa) {
+  static constexpr std::array kKernels{&ternary_baseline<Op>, &ternary_avx2<Op>,
+                                       &ternary_avx512<Op>};
+  return kKernels[static_cast<std::size_t>(isa)];
 }
 
 using Table = std::array<ShellLineKernel, kMaxAxes>;
@@ -234,23 +230,19 @@ LineFlagsKernel nonzero_lines_kernel(Isa isa) {
 }
 
 TruthKernel truth_kernel(Isa isa) {
-  static constexpr std::array kKernels{&truth_baseline, &truth_avx2, &truth_avx512};
-  return kKernels[static_cast<std::size_t>(isa)];
+  return unary_kernel<Truth>(isa);
 }
 
 TwosKernel twos_kernel(Isa isa) {
-  static constexpr std::array kKernels{&twos_baseline, &twos_avx2, &twos_avx512};
-  return kKernels[static_cast<std::size_t>(isa)];
-}
-
-LabelBandKernel label_band_kernel(Isa isa) {
-  static constexpr std::array kKernels{&label_band_baseline, &label_band_avx2, &label_band_avx512};
-  return kKernels[static_cast<std::size_t>(isa)];
+  return unary_kernel<Twos>(isa);
 }
 
 BoolBandKernel bool_band_kernel(Isa isa) {
-  static constexpr std::array kKernels{&bool_band_baseline, &bool_band_avx2, &bool_band_avx512};
-  return kKernels[static_cast<std::size_t>(isa)];
+  return ternary_kernel<BoolBand>(isa);
+}
+
+LabelBandKernel label_band_kernel(Isa isa) {
+  return ternary_kernel<LabelBand>(isa);
 }
 
 }  // namespace orvane::medical::fast
