@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "bounds.hpp"
 #include "shell_line.hpp"
 
 namespace orvane::medical::fast {
