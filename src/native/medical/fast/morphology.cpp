@@ -231,14 +231,15 @@ void twos(const MaskData& y, std::uint8_t* out, std::int64_t first, std::int64_t
   const bool labels = y.type.kind != ElementKind::Bool;  // a boolean is never 2
   if (y.type.size == 1 && shape.c_contiguous()) {        // the byte's value, either sign
     const auto* from = reinterpret_cast<const std::uint8_t*>(y.data);
-    std::uint8_t* set = out - first * slab;  // at the array's offsets
     const TwosKernel kernel = twos_kernel(isa);
-    for (std::int64_t start = first * slab; start < last * slab; start += kStretch) {
+    const std::int64_t offset = first * slab;  // of `out`'s first element in the array
+    for (std::int64_t start = offset; start < last * slab; start += kStretch) {
       const std::int64_t stop = std::min(last * slab, start + kStretch);
+      std::uint8_t* to = out + (start - offset);
       if (labels) {
-        kernel(set + start, from + start, stop - start);
+        kernel(to, from + start, stop - start);
       } else {
-        std::fill(set + start, set + stop, 0);
+        std::fill(to, to + (stop - start), 0);
       }
       gil.progress(stop - start);
     }
