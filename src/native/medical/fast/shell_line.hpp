@@ -180,6 +180,7 @@ class PlaneShells {
         shape_(x.geometry),
         n_(shape_.last()),
         lines_(plane_size(shape_) / n_),
+        planes_count_(shape_.size / plane_size(shape_)),
         kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1))),
         nonzero_lines_(nonzero_lines_kernel(isa)),
         empty_(empty),
@@ -212,10 +213,10 @@ class PlaneShells {
       const std::uint8_t kind = set_[static_cast<std::size_t>(first)];
       while (last < lines_ && set_[static_cast<std::size_t>(last)] == kind) ++last;
       if (kind != 0) {
-        // The next plane is fetched meanwhile: the work on this one would leave the
-        // memory idle.
+        // The next plane, if any (a 2-D mask has none), is fetched meanwhile: the work on
+        // this one would leave the memory idle.
         const auto ahead = reinterpret_cast<std::uintptr_t>(from) + (plane + first * n_);
-        for (std::int64_t i = 0; i < (last - first) * n_; i += 64) {
+        for (std::int64_t i = 0; number_ < planes_count_ && i < (last - first) * n_; i += 64) {
           __builtin_prefetch(reinterpret_cast<const void*>(ahead + i));
         }
         shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, first, last,
@@ -236,6 +237,7 @@ class PlaneShells {
   const Geometry& shape_;
   std::int64_t n_;
   std::int64_t lines_;
+  std::int64_t planes_count_;
   ShellLineKernel kernel_;
   LineFlagsKernel nonzero_lines_;
   EmptyLines empty_;
