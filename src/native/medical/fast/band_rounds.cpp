@@ -218,12 +218,10 @@ void plane_flags(const MaskData& x, const Geometry& plane, const Padded& padded,
   do {
     std::uint8_t* to = out + padded.at(lines.index());
     const char* from = base + lines.offset(0);
-    if (x.type.size != 1) {
-      load_flags(x.type, from, step, n, to);
-    } else if (step == 1) {
+    if (x.type.size == 1 && step == 1) {
       truth(to, reinterpret_cast<const std::uint8_t*>(from), n);
     } else {
-      for (std::int64_t i = 0; i < n; ++i) to[i] = from[i * step] != 0;
+      load_flags(x.type, from, step, n, to);
     }
     gil.progress(n);
   } while (lines.next());

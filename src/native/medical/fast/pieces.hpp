@@ -33,8 +33,6 @@ class PieceCounter {
 
   bool add_lines(const std::uint8_t* rows, std::int64_t count, rt::WithoutGil& gil);
   std::int64_t count() const;
-  // Lines taken so far.
-  std::int64_t lines_taken() const noexcept { return line_; }
 
  private:
   const Geometry& shape_;
