@@ -269,6 +269,30 @@ def test_sizes_the_plain_path_cannot_reach():
     nearest = cKDTree(shells[1]).query(shells[0])[0].min()
     assert medical._minimum_dis(ball1, ball2, spacing) == pytest.approx(nearest, rel=1e-12)
 
+    # A slice's shell made a band of lines at a time: a point of y inside x, at a band's
+    # first or last line or next to it, is as far from x's shell as from its border (a
+    # band's end lines read their neighbours from the next band); in C and Fortran order,
+    # as booleans and as labels, and with lines longer than a band.
+    disc = (rows - 500) ** 2 + (cols - 500) ** 2 <= 450**2
+    shell = np.argwhere(disc & ~ndimage.binary_erosion(disc))
+    for row in (130, 131, 132, 262, 654, 655, 917, 918):
+        probe = np.zeros(disc.shape, bool)
+        probe[row, 480] = True
+        want = cKDTree(shell).query([row, 480])[0]
+        for x, y in [(disc, probe), (np.asfortranarray(disc), np.asfortranarray(probe)),
+                     (disc.astype(np.uint8), probe.astype(np.uint8))]:  # fmt: skip
+            assert medical._minimum_dis(x, y, [1.0, 1.0]) == want
+            assert medical._minimum_dis(y, x, [1.0, 1.0]) == want
+    # The last band's last line is the slice's border, though x's buffer goes on past it.
+    full = np.ones((1001, 1000), bool)[:1000]
+    probe = np.zeros(full.shape, bool)
+    probe[998, 480] = True
+    assert medical._minimum_dis(full, probe, [1.0, 1.0]) == 1.0
+    long_lines = np.ones((3, 140_001), bool)
+    probe = np.zeros(long_lines.shape, bool)
+    probe[1, 70_000] = True
+    assert medical._minimum_dis(long_lines, probe, [1.0, 1.0]) == 1.0
+
     # A band worked out plane by plane: an element of y alone is one piece exactly where t
     # rounds reach it outside x.
     rng = np.random.default_rng(21)

@@ -175,7 +175,7 @@ void shell(const MaskData& x, std::int64_t t, std::uint8_t* out, Isa isa, rt::Wi
     const std::int64_t plane = plane_size(shape);
     return shell_by_planes(
         x, isa, EmptyLines::Zeroed, [&](std::int64_t number) { return out + number * plane; },
-        [](const Index&, const std::uint8_t*, std::int64_t, std::int64_t) {}, gil);
+        [](const Index&, std::int64_t, const std::uint8_t*, std::int64_t, std::int64_t) {}, gil);
   }
   if (t == 1 && shell_across_planes(x, out, isa, gil)) return;
   // Distances up to t + 1 fit in the result's own bytes while t < 254.

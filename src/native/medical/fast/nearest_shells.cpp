@@ -237,22 +237,43 @@ void collect_shell(const MaskData& mask, std::vector<std::int64_t>& out, rt::Wit
   } while (lines.next());
 }
 
+// Whether the 32 bytes at p are all 0 (or, with q, all of p & q): four words at once, so
+// that the long empty stretches of a shell are crossed at a few instructions a block.
+inline bool zero_block(const std::uint8_t* p) noexcept {
+  const auto* c = reinterpret_cast<const char*>(p);
+  return (load<std::uint64_t>(c) | load<std::uint64_t>(c + 8) | load<std::uint64_t>(c + 16) |
+          load<std::uint64_t>(c + 24)) == 0;
+}
+inline bool zero_block(const char* p, const char* q) noexcept {
+  std::uint64_t any = 0;
+  for (int k = 0; k < 32; k += 8) any |= load<std::uint64_t>(p + k) & load<std::uint64_t>(q + k);
+  return any == 0;
+}
+
 // The same for one-byte masks (boolean or 8-bit labels) with C-contiguous planes
-// (shell_by_planes_applies): each plane's shell is made in a buffer by the vector kernel, skipping
-// the empty lines, and its set elements are listed into `out`. A lister given a partner (the
-// other mask's, same shape, a plane ahead in turn) looks first for an element that both shells
-// of the plane hold, and stops listing at the first it finds.
+// (shell_by_planes_applies): each band of a plane's lines has its shell made in a buffer by
+// the vector kernel, skipping the empty lines, and its set elements are listed into `out`.
+// A lister given a partner (the other mask's, same shape, a band ahead in turn) looks first
+// for an element that both shells of the band hold, and stops listing at the first it finds.
 class ShellLister {
+  // A band's shell stays in the processor's caches and costs few page faults: the C
+  // library gives a buffer of a whole large slice back to the system when it is freed, so
+  // each call faulted it in again, which took longer than making the shell.
+  static constexpr std::int64_t kBandBytes = std::int64_t{1} << 17;
+
  public:
   ShellLister(const MaskData& mask, std::vector<std::int64_t>& out)
-      : ndim_(mask.geometry.ndim), n_(mask.geometry.last()), out_(out) {}
+      : ndim_(mask.geometry.ndim),
+        n_(mask.geometry.last()),
+        band_lines_(std::max<std::int64_t>(1, kBandBytes / std::max<std::int64_t>(n_, 1))),
+        out_(out) {}
 
   void compare_with(const ShellLister& partner) { partner_ = &partner; }
   const std::optional<Index>& shared() const { return shared_; }
 
-  // The partner of a lister that compares with this one: its plane's points are listed
-  // only by flush(), once the other has compared its plane with this one's, so that an
-  // element on both shells spares their listing (a 2-D mask is a single plane).
+  // The partner of a lister that compares with this one: its band's points are listed
+  // only by flush(), once the other has compared its band with this one's, so that an
+  // element on both shells spares their listing.
   void defer_listing() { defer_ = true; }
   void flush() {
     for (const auto& [first, last] : pending_) list_points(buffer_.get(), first, last);
@@ -261,29 +282,33 @@ class ShellLister {
 
   // The steps over the mask's planes that list its shell.
   auto planes(const MaskData& mask, Isa isa, rt::WithoutGil& gil) {
-    const std::int64_t size = plane_size(mask.geometry);
+    const std::int64_t lines = std::min(band_lines_, plane_size(mask.geometry) / n_);
+    const std::int64_t size = lines * n_;
     // Only the lines that written_ marks are read, and words past a line's end are masked
-    // off, so the buffer is not zeroed (a pass, and a page fault per page of a fresh
-    // allocation) where its lines end on a word: then only the 8 bytes after the last line
-    // are read beyond what was written.
+    // off, so the buffer is not zeroed where its lines end on a word: then only the 8
+    // bytes after the last line are read beyond what was written.
     const auto bytes = static_cast<std::size_t>(size) + 8;
     buffer_.reset(n_ % 8 == 0 ? new std::uint8_t[bytes] : new std::uint8_t[bytes]());
     std::fill_n(buffer_.get() + size, 8, std::uint8_t{0});
-    written_.assign(static_cast<std::size_t>(size / std::max<std::int64_t>(n_, 1)), 0);
+    written_.assign(static_cast<std::size_t>(lines), 0);
     auto target = [this](std::int64_t) {
       std::fill(written_.begin(), written_.end(), std::uint8_t{0});
       return buffer_.get();
     };
-    auto done = [this](const Index& index, const std::uint8_t* shell, std::int64_t first,
-                       std::int64_t last) { list(index, shell, first, last); };
+    auto done = [this](const Index& index, std::int64_t origin, const std::uint8_t* shell,
+                       std::int64_t first,
+                       std::int64_t last) { list(index, origin, shell, first, last); };
     return std::make_unique<PlaneShells<decltype(target), decltype(done)>>(
-        mask, isa, EmptyLines::Skipped, target, done, gil);
+        mask, isa, EmptyLines::Skipped, target, done, gil, band_lines_);
   }
 
  private:
-  void list(const Index& index, const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
+  void list(const Index& index, std::int64_t origin, const std::uint8_t* shell, std::int64_t first,
+            std::int64_t last) {
     if (shared_) return;
-    std::fill(written_.begin() + first, written_.begin() + last, std::uint8_t{1});
+    origin_ = origin;
+    std::fill(written_.begin() + (first - origin), written_.begin() + (last - origin),
+              std::uint8_t{1});
     std::copy_n(index.begin(), ndim_, point_.begin());
     if (defer_) {
       pending_.emplace_back(first, last);
@@ -293,17 +318,22 @@ class ShellLister {
     list_points(shell, first, last);
   }
 
-  // The points of lines [first, last) of the plane's shell (point_ holds the plane's other
-  // indices).
+  // The points of the band's lines [first, last) of the plane's shell (point_ holds the
+  // plane's other indices, origin_ the band's first line).
   void list_points(const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
     // The shell's bytes are 0 or 1: a word's set bits are its elements on the shell.
-    const std::int64_t end = last * n_;
-    for (std::int64_t j = first * n_; j < end; j += 8) {
+    const std::int64_t begin = (first - origin_) * n_;
+    const std::int64_t end = (last - origin_) * n_;
+    for (std::int64_t j = begin; j < end; j += 8) {
+      if (((j - begin) & 31) == 0 && j + 32 <= end && zero_block(shell + j)) {  // sparse
+        j += 24;
+        continue;
+      }
       std::uint64_t word = load<std::uint64_t>(reinterpret_cast<const char*>(shell + j));
       if (j + 8 > end) word &= ~std::uint64_t{0} >> (8 * (j + 8 - end));
       for (; word != 0; word &= word - 1) {
         const std::int64_t at = j + std::countr_zero(word) / 8;
-        if (ndim_ > 1) point_[ndim_ - 2] = at / n_;
+        if (ndim_ > 1) point_[ndim_ - 2] = origin_ + at / n_;
         point_[ndim_ - 1] = at % n_;
         out_.insert(out_.end(), point_.begin(),
                     point_.begin() + static_cast<std::ptrdiff_t>(ndim_));
@@ -311,14 +341,19 @@ class ShellLister {
     }
   }
 
-  // An element of lines [first, last) on both this plane's shell and the partner's: into
-  // shared_ (point_ holds the plane's other indices).
+  // An element of the band's lines [first, last) on both this band's shell and the
+  // partner's (the same band of the same plane): into shared_.
   bool find_shared(const std::uint8_t* shell, std::int64_t first, std::int64_t last) {
     for (std::int64_t line = first; line < last; ++line) {
-      if (partner_->written_[static_cast<std::size_t>(line)] == 0) continue;
-      const char* other = reinterpret_cast<const char*>(partner_->buffer_.get() + line * n_);
-      const char* mine = reinterpret_cast<const char*>(shell + line * n_);
+      const std::int64_t row = line - origin_;
+      if (partner_->written_[static_cast<std::size_t>(row)] == 0) continue;
+      const char* other = reinterpret_cast<const char*>(partner_->buffer_.get() + row * n_);
+      const char* mine = reinterpret_cast<const char*>(shell + row * n_);
       for (std::int64_t i = 0; i < n_; i += 8) {
+        if ((i & 31) == 0 && i + 32 <= n_ && zero_block(mine + i, other + i)) {
+          i += 24;
+          continue;
+        }
         std::uint64_t both = load<std::uint64_t>(mine + i) & load<std::uint64_t>(other + i);
         if (i + 8 > n_) both &= ~std::uint64_t{0} >> (8 * (i + 8 - n_));  // the next line's
         if (both == 0) continue;
@@ -334,10 +369,12 @@ class ShellLister {
 
   std::size_t ndim_;
   std::int64_t n_;
-  std::unique_ptr<std::uint8_t[]> buffer_;  // a plane's shell, where written_ says
-  std::vector<std::uint8_t> written_;       // per line of the plane: the buffer holds its shell
+  std::int64_t band_lines_;
+  std::unique_ptr<std::uint8_t[]> buffer_;  // a band's shell, where written_ says
+  std::vector<std::uint8_t> written_;       // per line of the band: the buffer holds its shell
   std::vector<std::int64_t>& out_;
   Index point_{};
+  std::int64_t origin_ = 0;  // the band's first line in its plane
   const ShellLister* partner_ = nullptr;
   std::optional<Index> shared_;
   bool defer_ = false;

@@ -115,7 +115,7 @@ bool shell_across_planes(const MaskData& x, std::uint8_t* out, Isa isa, rt::With
   auto target = [&](std::int64_t number) {
     return pending.data() + (number % along) % group * pitch;
   };
-  auto done = [](const Index&, const std::uint8_t*, std::int64_t, std::int64_t) {};
+  auto done = [](const Index&, std::int64_t, const std::uint8_t*, std::int64_t, std::int64_t) {};
   PlaneShells<decltype(target), decltype(done)> planes(planes_of_x, isa, EmptyLines::Zeroed, target,
                                                        done, gil);
   for (std::int64_t number = 0;; ++number) {

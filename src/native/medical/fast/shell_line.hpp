@@ -129,17 +129,19 @@ inline bool plane_sides(const Geometry& shape, const Index& index, const std::ui
 }
 
 // The shell of the lines [first, last) of a plane of `lines` lines of n elements (for a mask
-// of one axis, `one_axis`: the single line) into `to`, at the plane's own offsets: the inner lines
-// as one stretch, whose vector loop runs across line ends (set again afterwards), so short lines
-// cost no loop set-up each.
+// of one axis, `one_axis`: the single line) into `to`, where `from` and `to` (and the side
+// lines) start at the plane's line `origin` (0 for a whole plane; a band of lines from
+// there on reads the lines next to it from the plane, as the kernel reads its neighbours):
+// the inner lines as one stretch, whose vector loop runs across line ends (set again
+// afterwards), so short lines cost no loop set-up each.
 inline void shell_of_lines(ShellLineKernel kernel, std::uint8_t* to, const std::uint8_t* from,
                            const Sides& sides, bool border, bool one_axis, std::int64_t n,
-                           std::int64_t lines, std::int64_t first, std::int64_t last,
-                           rt::WithoutGil& gil) {
-  std::int64_t begin = first * n;
-  std::int64_t end = last * n;
-  std::int64_t inner_begin = std::max(begin, one_axis ? 1 : n);
-  std::int64_t inner_end = std::min(end, one_axis ? n - 1 : (lines - 1) * n);
+                           std::int64_t lines, std::int64_t origin, std::int64_t first,
+                           std::int64_t last, rt::WithoutGil& gil) {
+  std::int64_t begin = (first - origin) * n;
+  std::int64_t end = (last - origin) * n;
+  std::int64_t inner_begin = std::max(begin, one_axis ? 1 : (1 - origin) * n);
+  std::int64_t inner_end = std::min(end, one_axis ? n - 1 : (lines - 1 - origin) * n);
   if (border || inner_begin >= inner_end) inner_begin = inner_end = end;
   for (std::int64_t i = begin; i < inner_begin; ++i) to[i] = from[i] != 0;
   for (std::int64_t start = inner_begin; start < inner_end; start += kStretch) {
@@ -163,23 +165,27 @@ enum class EmptyLines { Zeroed, Skipped };
 // The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
 // set and an end of its line or one of its face neighbours is not set (the outside is
 // background; 8-bit labels add their other values, add_other_labels). Plane by plane in C
-// order, one plane per step(), each element read from x once with its neighbour planes in
-// cache: target(number) gives where the plane's shell goes (0 or 1 per element, at the
-// plane's offsets), and done(index, shell, first, last) is
-// called for each run of lines [first, last) with a set element once their shell is there,
-// `index` holding the plane's indices along the other axes. The empty lines, found a plane
-// at a time by a vector kernel, are zeroed or skipped.
+// order, each element read from x once with its neighbour planes in cache; one plane per
+// step(), or with `band_lines` one band of that many lines of a plane (the last one
+// shorter), so that what the shell goes to need not hold a whole plane of a large slice.
+// target(number) gives where the step's shell goes (0 or 1 per element, at the offsets of
+// its lines from the band's first), and done(index, origin, shell, first, last) is called
+// for each run of lines [first, last) of the plane with a set element once their shell is
+// there (line l at shell + (l - origin) * n, origin the band's first line), `index`
+// holding the plane's indices along the other axes. The empty lines, found a band at a
+// time by a vector kernel, are zeroed or skipped.
 template <class Target, class Done>
 class PlaneShells {
   static constexpr std::int64_t kLongLine = 256;  // bytes
 
  public:
   PlaneShells(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
-              rt::WithoutGil& gil)
+              rt::WithoutGil& gil, std::int64_t band_lines = 0)
       : x_(x),
         shape_(x.geometry),
         n_(shape_.last()),
         lines_(plane_size(shape_) / n_),
+        band_lines_(band_lines > 0 ? std::min(band_lines, lines_) : lines_),
         planes_count_(shape_.size / plane_size(shape_)),
         kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1))),
         nonzero_lines_(nonzero_lines_kernel(isa)),
@@ -188,55 +194,70 @@ class PlaneShells {
         target_(std::move(target)),
         done_(std::move(done)),
         gil_(gil),
-        set_(static_cast<std::size_t>(lines_)),
+        set_(static_cast<std::size_t>(band_lines_)),
         planes_(plane_geometry(shape_)),
         walker_(planes_, {&planes_.strides}) {}
 
-  // The next plane; false once the last one is done.
+  // The next plane or band; false once the last one is done.
   bool step() {
-    const std::int64_t plane = lines_ * n_;
-    const auto* from = reinterpret_cast<const std::uint8_t*>(x_.data + walker_.offset(0));
+    const std::int64_t origin = band_ * band_lines_;
+    const std::int64_t count = std::min(band_lines_, lines_ - origin);
+    const std::int64_t stretch = count * n_;
+    const auto* from =
+        reinterpret_cast<const std::uint8_t*>(x_.data + walker_.offset(0)) + origin * n_;
     std::uint8_t* to = target_(number_++);
     const bool border = plane_sides(shape_, walker_.index(), from, sides_);
-    // A plane of short lines is tested as a whole first (one long vector loop), so that an
+    const bool last_band = origin + count == lines_;
+    const bool more = number_ < planes_count_ * bands_per_plane();  // a step after this one
+    // A band of short lines is tested as a whole first (one long vector loop), so that an
     // empty one costs no call per line; long lines are tested one by one at once, which
-    // costs no more and spares a set plane a second pass.
+    // costs no more and spares a set band a second pass.
     std::uint8_t any = 1;
-    if (n_ < kLongLine) nonzero_lines_(from, plane, 1, &any);
+    if (n_ < kLongLine) nonzero_lines_(from, stretch, 1, &any);
     if (any != 0) {
-      nonzero_lines_(from, n_, lines_, set_.data());
+      nonzero_lines_(from, n_, count, set_.data());
     } else {
-      std::fill(set_.begin(), set_.end(), std::uint8_t{0});
+      std::fill_n(set_.begin(), count, std::uint8_t{0});
     }
-    for (std::int64_t first = 0; first < lines_;) {
+    for (std::int64_t first = 0; first < count;) {
       std::int64_t last = first + 1;
       const std::uint8_t kind = set_[static_cast<std::size_t>(first)];
-      while (last < lines_ && set_[static_cast<std::size_t>(last)] == kind) ++last;
+      while (last < count && set_[static_cast<std::size_t>(last)] == kind) ++last;
       if (kind != 0) {
-        // The next plane, if any (a 2-D mask has none), is fetched meanwhile: the work on
-        // this one would leave the memory idle.
-        const auto ahead = reinterpret_cast<std::uintptr_t>(from) + (plane + first * n_);
-        for (std::int64_t i = 0; number_ < planes_count_ && i < (last - first) * n_; i += 64) {
+        // The next band or plane, if any, is fetched meanwhile: the work on this one would
+        // leave the memory idle.
+        const auto ahead = reinterpret_cast<std::uintptr_t>(from) +
+                           ((last_band ? lines_ * n_ - origin * n_ : stretch) + first * n_);
+        for (std::int64_t i = 0; more && i < (last - first) * n_; i += 64) {
           __builtin_prefetch(reinterpret_cast<const void*>(ahead + i));
         }
-        shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, first, last,
-                       gil_);
+        shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, origin,
+                       origin + first, origin + last, gil_);
         if (labels_) add_other_labels(to, from, first * n_, last * n_);
-        done_(walker_.index(), static_cast<const std::uint8_t*>(to), first, last);
+        done_(walker_.index(), origin, static_cast<const std::uint8_t*>(to), origin + first,
+              origin + last);
       } else if (empty_ == EmptyLines::Zeroed) {
         std::fill(to + first * n_, to + last * n_, std::uint8_t{0});
       }
       first = last;
     }
-    gil_.progress(plane / 8);  // the empty lines cost little each
+    gil_.progress(stretch / 8);  // the empty lines cost little each
+    if (!last_band) {
+      ++band_;
+      return true;
+    }
+    band_ = 0;
     return walker_.next();
   }
 
  private:
+  std::int64_t bands_per_plane() const { return (lines_ + band_lines_ - 1) / band_lines_; }
+
   const MaskData& x_;
   const Geometry& shape_;
   std::int64_t n_;
   std::int64_t lines_;
+  std::int64_t band_lines_;
   std::int64_t planes_count_;
   ShellLineKernel kernel_;
   LineFlagsKernel nonzero_lines_;
@@ -249,7 +270,8 @@ class PlaneShells {
   Geometry planes_;
   LineWalker<1> walker_;
   Sides sides_{};
-  std::int64_t number_ = 0;
+  std::int64_t number_ = 0;  // steps taken
+  std::int64_t band_ = 0;    // of the plane in hand
 };
 
 // All of x's shell at once (see PlaneShells).
