@@ -23,8 +23,7 @@ bool shell_across_columns(const MaskData& x, std::uint8_t* out, Isa isa, rt::Wit
   if (group * n > room) return false;
   std::memset(out, 0, static_cast<std::size_t>(shape.size));
   gil.progress(shape.size / 8);
-  const ShellLineKernel kernel = shell_line_kernel(isa, 2);
-  const bool labels = x.type.kind != ElementKind::Bool;
+  const ShellLineKernel kernel = shell_line_kernel(isa, 2, x.type.kind != ElementKind::Bool);
   const std::int64_t pitch = plane_pitch(n);
   std::vector<std::uint8_t> pending(static_cast<std::size_t>(group * pitch));
   const auto* from = reinterpret_cast<const std::uint8_t*>(x.data);
@@ -45,7 +44,6 @@ bool shell_across_columns(const MaskData& x, std::uint8_t* out, Isa isa, rt::Wit
         to[0] = line[0] != 0;
         to[n - 1] = line[n - 1] != 0;
       }
-      if (labels) add_other_labels(to, line, 0, n);
     }
     write_across(pending.data(), pitch, count, 1, n, out + first, 0, columns,
                  shape.size > kCachedBytes, true);

@@ -22,6 +22,16 @@ struct ShellStencil {
   }
 };
 
+// The shell of 8-bit labels, as x.astype(int) - eroded.astype(int) != 0 has it: besides the
+// set elements the erosion removes, every element whose value is neither 0 nor 1 (the
+// erosion leaves 0 or 1 there, never the value). As unsigned bytes, those are the ones
+// above 1 (int8's negative values included).
+struct LabelShellStencil : ShellStencil {
+  static std::uint8_t finish(std::uint8_t here, std::uint8_t least) {
+    return static_cast<std::uint8_t>(((here != 0) & (least == 0)) | (here > 1));
+  }
+};
+
 // Dilation: the largest of the element and its neighbours.
 struct DilateStencil {
   static std::uint8_t start(std::uint8_t before, std::uint8_t here, std::uint8_t after) {
@@ -214,9 +224,11 @@ DilateKernel dilate_kernel(Isa isa, std::size_t count) {
   return kTables[static_cast<std::size_t>(isa)][count / 2];
 }
 
-ShellLineKernel shell_line_kernel(Isa isa, std::size_t count) {
+ShellLineKernel shell_line_kernel(Isa isa, std::size_t count, bool labels) {
   static constexpr auto kTables = tables<ShellStencil>(std::make_index_sequence<kMaxAxes>{});
-  return kTables[static_cast<std::size_t>(isa)][count / 2];
+  static constexpr auto kLabelTables =
+      tables<LabelShellStencil>(std::make_index_sequence<kMaxAxes>{});
+  return (labels ? kLabelTables : kTables)[static_cast<std::size_t>(isa)][count / 2];
 }
 
 OrIntoKernel or_into_kernel(Isa isa) {

@@ -23,8 +23,13 @@ using Sides = std::array<const std::uint8_t*, 2 * kMaxAxes>;
 using ShellLineKernel = void (*)(std::uint8_t* to, const std::uint8_t* row, const Sides& sides,
                                  std::int64_t i0, std::int64_t i1);
 
-// The kernel for lines with `count` side lines (2 * (ndim - 1)), at the current width.
-ShellLineKernel shell_line_kernel(Isa isa, std::size_t count);
+// The kernel for lines with `count` side lines (2 * (ndim - 1)), at the current width. With
+// `labels` (8-bit label maps), to[i] is also 1 where row[i] is neither 0 nor 1: the shell as
+// x.astype(int) - eroded.astype(int) != 0 has it, since the erosion leaves 0 or 1 there,
+// never the value (as unsigned bytes, the values above 1, int8's negative ones included).
+// Elements without all their neighbours are on the shell where they are non-zero, labels
+// or not.
+ShellLineKernel shell_line_kernel(Isa isa, std::size_t count, bool labels = false);
 
 // One round of dilation of a 0/1 buffer: to[i] for i in [i0, i1) is the largest of row[i],
 // row[i - 1], row[i + 1] and the `count` side lines at i. No fix-up at line ends: the
@@ -86,16 +91,6 @@ inline bool shell_by_planes_applies(const MaskData& x) {
   const std::size_t last = shape.ndim - 1;
   return x.type.size == 1 && x.type.kind != ElementKind::Float && shape.strides[last] == 1 &&
          (last == 0 || shape.strides[last - 1] == shape.last());
-}
-
-// The shell of 8-bit labels, as x.astype(int) - eroded.astype(int) != 0 has it: besides the
-// set elements the erosion removes, every element whose value is neither 0 nor 1 (the
-// erosion leaves 0 or 1 there, never the value). As unsigned bytes, those are the ones
-// above 1 (int8's negative values included).
-inline void add_other_labels(std::uint8_t* to, const std::uint8_t* from, std::int64_t begin,
-                             std::int64_t end) noexcept {
-  for (std::int64_t i = begin; i < end; ++i)
-    to[i] = static_cast<std::uint8_t>(to[i] | (from[i] > 1));
 }
 
 // x's planes: the lines of x with its last two axes merged into one (shell_by_planes_applies).
@@ -164,7 +159,7 @@ enum class EmptyLines { Zeroed, Skipped };
 
 // The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
 // set and an end of its line or one of its face neighbours is not set (the outside is
-// background; 8-bit labels add their other values, add_other_labels). Plane by plane in C
+// background; 8-bit labels add their other values, shell_line_kernel). Plane by plane in C
 // order, each element read from x once with its neighbour planes in cache; one plane per
 // step(), or with `band_lines` one band of that many lines of a plane (the last one
 // shorter), so that what the shell goes to need not hold a whole plane of a large slice.
@@ -187,10 +182,9 @@ class PlaneShells {
         lines_(plane_size(shape_) / n_),
         band_lines_(band_lines > 0 ? std::min(band_lines, lines_) : lines_),
         planes_count_(shape_.size / plane_size(shape_)),
-        kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1))),
+        kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1), x.type.kind != ElementKind::Bool)),
         nonzero_lines_(nonzero_lines_kernel(isa)),
         empty_(empty),
-        labels_(x.type.kind != ElementKind::Bool),
         target_(std::move(target)),
         done_(std::move(done)),
         gil_(gil),
@@ -233,7 +227,6 @@ class PlaneShells {
         }
         shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, origin,
                        origin + first, origin + last, gil_);
-        if (labels_) add_other_labels(to, from, first * n_, last * n_);
         done_(walker_.index(), origin, static_cast<const std::uint8_t*>(to), origin + first,
               origin + last);
       } else if (empty_ == EmptyLines::Zeroed) {
@@ -262,7 +255,6 @@ class PlaneShells {
   ShellLineKernel kernel_;
   LineFlagsKernel nonzero_lines_;
   EmptyLines empty_;
-  bool labels_;
   Target target_;
   Done done_;
   rt::WithoutGil& gil_;
