@@ -8,7 +8,9 @@
 
 #include "fast_paths.hpp"
 #include "gate.hpp"
+#include "isa.hpp"
 #include "orvane/rt/gil.hpp"
+#include "shell_line.hpp"
 #include "walk.hpp"
 
 namespace orvane::medical::fast {
@@ -110,31 +112,20 @@ void sums_tested(const Line& line, std::int64_t n, ElementType x_type, ElementTy
 }
 
 // The test of x + y for `count` 8-bit labels of x and y at unit steps, each read with its
-// own sign (their int64 sum never wraps).
+// own sign (their int64 sum never wraps), in 16-bit sums, which the compiler keeps in
+// 16-bit lanes of its vectors.
 void byte_sums_tested(ElementType x_type, const std::uint8_t* x, ElementType y_type,
                       const std::uint8_t* y, std::int64_t count, SumTest test,
                       std::uint8_t* result) {
   auto run = [&]<class X, class Y>(const X* __restrict a, const Y* __restrict b) {
     std::uint8_t* __restrict to = result;
-    if constexpr (std::is_unsigned_v<X> && std::is_unsigned_v<Y>) {
-      // Both unsigned, in bytes: a + b is 2 where its low byte is 2 and a is at most 2
-      // (b then is 2 - a), and is not 0 where either is not.
-      if (test == SumTest::IsTwo) {
-        for (std::int64_t i = 0; i < count; ++i)
-          to[i] = (static_cast<std::uint8_t>(a[i] + b[i]) == 2) & (a[i] <= 2);
-      } else {
-        for (std::int64_t i = 0; i < count; ++i) to[i] = (a[i] | b[i]) != 0;
-      }
+    auto sum = [&](std::int64_t i) {
+      return static_cast<std::int16_t>(std::int16_t{a[i]} + std::int16_t{b[i]});
+    };
+    if (test == SumTest::IsTwo) {
+      for (std::int64_t i = 0; i < count; ++i) to[i] = sum(i) == 2;
     } else {
-      // Sums of 16 bits, which the compiler keeps in 16-bit lanes of its vectors.
-      auto sum = [&](std::int64_t i) {
-        return static_cast<std::int16_t>(std::int16_t{a[i]} + std::int16_t{b[i]});
-      };
-      if (test == SumTest::IsTwo) {
-        for (std::int64_t i = 0; i < count; ++i) to[i] = sum(i) == 2;
-      } else {
-        for (std::int64_t i = 0; i < count; ++i) to[i] = sum(i) != 0;
-      }
+      for (std::int64_t i = 0; i < count; ++i) to[i] = sum(i) != 0;
     }
   };
   visit_label_bytes(x_type, x, y_type, y, run);
@@ -142,21 +133,21 @@ void byte_sums_tested(ElementType x_type, const std::uint8_t* x, ElementType y_t
 
 // out = (x.astype(int) + y.astype(int) == 2) or (... != 0), element by element.
 void fill_sum_test(const MaskData& x, const MaskData& y, const WritableMask& out, SumTest test,
-                   rt::WithoutGil& gil) {
+                   Isa isa, rt::WithoutGil& gil) {
   const bool bytes = x.type.kind == ElementKind::Bool && y.type.kind == ElementKind::Bool;
   const bool labels = label_bytes(x.type) && label_bytes(y.type);
+  // Booleans, and unsigned 8-bit labels (whose sum is not 0 where either is not), by a
+  // kernel at the processor's width.
+  const bool unsigned_labels =
+      labels && x.type.kind == ElementKind::Unsigned && y.type.kind == ElementKind::Unsigned;
+  const ByteOpKernel kernel = byte_op_kernel(isa, test == SumTest::NonZero ? ByteOp::EitherSet
+                                                  : bytes                  ? ByteOp::BothSet
+                                                                           : ByteOp::SumIsTwo);
   for_each_line(out, x, y, [&](const Line& line, std::int64_t n) {
-    if (bytes && on_bytes(line, n, gil,
-                          [test](const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* result,
-                                 std::int64_t count) {
-                            if (test == SumTest::IsTwo) {
-                              for (std::int64_t i = 0; i < count; ++i)
-                                result[i] = (a[i] != 0) & (b[i] != 0);
-                            } else {
-                              for (std::int64_t i = 0; i < count; ++i)
-                                result[i] = (a[i] != 0) | (b[i] != 0);
-                            }
-                          })) {
+    if ((bytes || unsigned_labels) &&
+        on_bytes(line, n, gil,
+                 [kernel](const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* result,
+                          std::int64_t count) { kernel(result, a, b, count); })) {
       return;
     }
     if (labels && on_bytes(line, n, gil,
@@ -244,8 +235,9 @@ Ref sum_test(const rt::Call& call, rt::Handle x, rt::Handle y, SumTest test) {
   }
   const WritableMask out(result);
   {
+    const Isa isa = isa_of(call);
     rt::WithoutGil gil;
-    fill_sum_test(a, b, out, test, gil);
+    fill_sum_test(a, b, out, test, isa, gil);
   }
   return result;
 }
@@ -273,6 +265,7 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
   const MaskData& b = *second.mask();
   Ref result = new_bool_array_like(call, x);
   const WritableMask out(result);
+  const ByteOpKernel kept_where_clear = byte_op_kernel(isa_of(call), ByteOp::KeptWhereClear);
   {
     rt::WithoutGil gil;
     const bool keep_bytes = a.type.kind == ElementKind::Bool;
@@ -281,12 +274,9 @@ Ref diff_set(const rt::Call& call, rt::Handle x, rt::Handle y) {
     for_each_line(out, a, b, [&](const Line& line, std::int64_t n) {
       if (keep_bytes && y_byte &&
           on_bytes(line, n, gil,
-                   [](const std::uint8_t* __restrict kept, const std::uint8_t* __restrict cleared,
-                      std::uint8_t* __restrict result, std::int64_t count) {
-                     // A mask of all ones where y is clear: a loop without a branch, which
-                     // the compiler makes vector code.
-                     for (std::int64_t i = 0; i < count; ++i)
-                       result[i] = static_cast<std::uint8_t>(kept[i] & -int{cleared[i] == 0});
+                   [kept_where_clear](const std::uint8_t* kept, const std::uint8_t* cleared,
+                                      std::uint8_t* result, std::int64_t count) {
+                     kept_where_clear(result, kept, cleared, count);
                    })) {
         return;
       }

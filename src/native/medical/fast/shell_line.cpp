@@ -132,6 +132,29 @@ struct Twos {
   static std::uint8_t at(std::uint8_t v) { return v == 2; }
 };
 
+struct BothSet {
+  static std::uint8_t at(std::uint8_t a, std::uint8_t b) {
+    return static_cast<std::uint8_t>((a != 0) & (b != 0));
+  }
+};
+
+struct EitherSet {
+  static std::uint8_t at(std::uint8_t a, std::uint8_t b) { return (a | b) != 0; }
+};
+
+// All ones where b is clear: no branch.
+struct KeptWhereClear {
+  static std::uint8_t at(std::uint8_t a, std::uint8_t b) {
+    return static_cast<std::uint8_t>(a & -int{b == 0});
+  }
+};
+
+struct SumIsTwo {
+  static std::uint8_t at(std::uint8_t a, std::uint8_t b) {
+    return static_cast<std::uint8_t>((static_cast<std::uint8_t>(a + b) == 2) & (a <= 2));
+  }
+};
+
 struct BoolBand {
   static std::uint8_t at(std::uint8_t reached, std::uint8_t x, std::uint8_t y) {
     return static_cast<std::uint8_t>(reached & (x == 0) & (y != 0));
@@ -169,6 +192,31 @@ ORVANE_TARGET_AVX512 void unary_avx512(std::uint8_t* to, const std::uint8_t* fro
 }
 
 template <class Op>
+[[gnu::always_inline]] inline void binary_body(std::uint8_t* __restrict to,
+                                               const std::uint8_t* __restrict a,
+                                               const std::uint8_t* __restrict b, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) to[i] = Op::at(a[i], b[i]);
+}
+
+template <class Op>
+void binary_baseline(std::uint8_t* to, const std::uint8_t* a, const std::uint8_t* b,
+                     std::int64_t n) {
+  binary_body<Op>(to, a, b, n);
+}
+
+template <class Op>
+ORVANE_TARGET_AVX2 void binary_avx2(std::uint8_t* to, const std::uint8_t* a, const std::uint8_t* b,
+                                    std::int64_t n) {
+  binary_body<Op>(to, a, b, n);
+}
+
+template <class Op>
+ORVANE_TARGET_AVX512 void binary_avx512(std::uint8_t* to, const std::uint8_t* a,
+                                        const std::uint8_t* b, std::int64_t n) {
+  binary_body<Op>(to, a, b, n);
+}
+
+template <class Op>
 [[gnu::always_inline]] inline void ternary_body(std::uint8_t* __restrict to,
                                                 const std::uint8_t* __restrict a,
                                                 const std::uint8_t* __restrict b,
@@ -198,6 +246,12 @@ ORVANE_TARGET_AVX512 void ternary_avx512(std::uint8_t* to, const std::uint8_t* a
 template <class Op>
 TruthKernel unary_kernel(Isa isa) {
   static constexpr std::array kKernels{&unary_baseline<Op>, &unary_avx2<Op>, &unary_avx512<Op>};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+template <class Op>
+ByteOpKernel binary_kernel(Isa isa) {
+  static constexpr std::array kKernels{&binary_baseline<Op>, &binary_avx2<Op>, &binary_avx512<Op>};
   return kKernels[static_cast<std::size_t>(isa)];
 }
 
@@ -255,6 +309,20 @@ BoolBandKernel bool_band_kernel(Isa isa) {
 
 LabelBandKernel label_band_kernel(Isa isa) {
   return ternary_kernel<LabelBand>(isa);
+}
+
+ByteOpKernel byte_op_kernel(Isa isa, ByteOp op) {
+  switch (op) {
+    case ByteOp::BothSet:
+      return binary_kernel<BothSet>(isa);
+    case ByteOp::EitherSet:
+      return binary_kernel<EitherSet>(isa);
+    case ByteOp::KeptWhereClear:
+      return binary_kernel<KeptWhereClear>(isa);
+    case ByteOp::SumIsTwo:
+      break;
+  }
+  return binary_kernel<SumIsTwo>(isa);
 }
 
 }  // namespace orvane::medical::fast

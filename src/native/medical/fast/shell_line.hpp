@@ -68,6 +68,15 @@ using LabelBandKernel = BoolBandKernel;
 
 LabelBandKernel label_band_kernel(Isa isa);
 
+// The set operations' tests of the bytes of two masks, to[i] for i in [0, n): both non-zero;
+// either non-zero; a[i] where b[i] is zero, else 0; and for unsigned 8-bit labels, whether
+// a[i] + b[i] is 2 (its low byte is 2 and a[i] is at most 2, b[i] then 2 - a[i]).
+enum class ByteOp { BothSet, EitherSet, KeptWhereClear, SumIsTwo };
+using ByteOpKernel = void (*)(std::uint8_t* to, const std::uint8_t* a, const std::uint8_t* b,
+                              std::int64_t n);
+
+ByteOpKernel byte_op_kernel(Isa isa, ByteOp op);
+
 // flags[l] = 1 where the l-th of `lines` contiguous lines of n bytes at p has a non-zero
 // byte, else 0.
 using LineFlagsKernel = void (*)(const std::uint8_t* p, std::int64_t n, std::int64_t lines,
