@@ -181,6 +181,7 @@ enum class EmptyLines { Zeroed, Skipped };
 template <class Target, class Done>
 class PlaneShells {
   static constexpr std::int64_t kLongLine = 256;  // bytes
+  static constexpr std::int64_t kShortLine = 64;
 
  public:
   PlaneShells(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
@@ -217,7 +218,11 @@ class PlaneShells {
     // costs no more and spares a set band a second pass.
     std::uint8_t any = 1;
     if (n_ < kLongLine) nonzero_lines_(from, stretch, 1, &any);
-    if (any != 0) {
+    if (any != 0 && n_ < kShortLine && empty_ == EmptyLines::Zeroed) {
+      // Lines this short cost more to test one by one (a vector loop each) than their
+      // shell, which is zero where they are.
+      std::fill_n(set_.begin(), count, std::uint8_t{1});
+    } else if (any != 0) {
       nonzero_lines_(from, n_, count, set_.data());
     } else {
       std::fill_n(set_.begin(), count, std::uint8_t{0});
