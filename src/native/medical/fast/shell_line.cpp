@@ -22,10 +22,8 @@ struct ShellStencil {
   }
 };
 
-// The shell of 8-bit labels, as x.astype(int) - eroded.astype(int) != 0 has it: besides the
-// set elements the erosion removes, every element whose value is neither 0 nor 1 (the
-// erosion leaves 0 or 1 there, never the value). As unsigned bytes, those are the ones
-// above 1 (int8's negative values included).
+// The shell of 8-bit labels (shell_line_kernel): also every value above 1 as an unsigned
+// byte.
 struct LabelShellStencil : ShellStencil {
   static std::uint8_t finish(std::uint8_t here, std::uint8_t least) {
     return static_cast<std::uint8_t>(((here != 0) & (least == 0)) | (here > 1));
