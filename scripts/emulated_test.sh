@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The aarch64 wheels tested on arm64 Debian sid under qemu-user, after
-# scripts/cross_wheel.sh OUT ... (.ci/run: on 3.13 the tests of the modules and the runtime
-# but a few, 15 minutes on 2 cores; on 3.14 and 3.15 the vector widths' test):
+# scripts/cross_wheel.sh OUT ... (.ci/run: a subset of the tests on each interpreter; the
+# tests of the modules and the runtime took 34 minutes per interpreter on 2 cores):
 #
 #   scripts/emulated_test.sh OUT python3.14 [pytest arguments]
 #   ORVANE_PYTEST_WORKERS=0 scripts/emulated_test.sh ...  # a few tests: in the import's process
