@@ -33,8 +33,9 @@ done
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# The build tools run on this machine, under its CPython 3.13 (.venv's).
-scripts/bootstrap.sh >/dev/null
+# The build tools run on this machine, under its CPython 3.13 (.venv's). An existing .venv
+# is left as it is: CI runs this beside steps that use it.
+[ -x .venv/bin/python ] || scripts/bootstrap.sh >/dev/null
 host_python=$(.venv/bin/python -c 'import sys; print(sys._base_executable)')
 "$host_python" -m venv "$scratch/tools"
 "$scratch/tools/bin/python" -m pip install -q --upgrade pip

@@ -96,12 +96,16 @@ is_mounted() {
 }
 
 mount_all() {
+  # CI may run two steps in one root at once: they mount in turn, so none mounts twice.
+  exec 9>"$root.lock"
+  flock 9
   is_mounted "$root/proc" || mount -t proc proc "$root/proc"  # Python and pytest read /proc
   is_mounted "$root/dev/shm" || mount -t tmpfs -o mode=1777 shm "$root/dev/shm"  # multiprocessing
   mkdir -p "$root$checkout"
   is_mounted "$root$checkout" || mount --bind "$checkout" "$root$checkout"
   cp /etc/ssl/certs/ca-certificates.crt "$root/root/ca.crt"  # this machine's trust store
   cp /etc/resolv.conf "$root/etc/resolv.conf"
+  exec 9>&-
 }
 
 unmount_all() {

@@ -24,10 +24,15 @@ root=${SID_ROOT:-/var/tmp/orvane-sid-arm64}
 wheel=$(ls "$out"/orvane-*-"$tag"-*_aarch64.whl)
 in_root() { SID_ARCH=arm64 scripts/debian_sid.sh run "$@"; }
 
-env=/var/tmp/orvane-test-$version  # inside the root
-site=build-cross/site-$version         # in the checkout, seen at the same path in both roots
+# A fresh environment inside the root, its own for each run (two may run at once), and a
+# folder in the checkout, seen at the same path in both roots, to fill it from.
+mkdir -p "$root/var/tmp"
+env=$(mktemp -d "$root/var/tmp/orvane-test-$version.XXXXXX")
+env=${env#"$root"}
+trap 'rm -rf "${root:?}$env"' EXIT
+site=build-cross/site-$version
 start=$SECONDS
-rm -rf "${root:?}$env" "$site"
+rm -rf "$site"
 in_root "$python" -m venv --without-pip "$env"
 # The platforms that the root's glibc (sid's) accepts, newest first, as its pip lists them.
 platforms=()
@@ -57,4 +62,3 @@ in_root env ORVANE_TEST_ENV="$env" OPENBLAS_NUM_THREADS=1 \
   PYTEST_PLUGINS=xdist.plugin,xdist.looponfail,_hypothesis_pytestplugin \
   ORVANE_PYTEST_WORKERS="${ORVANE_PYTEST_WORKERS:-auto}" scripts/test_wheel.sh "$python" \
   "$wheel" "$out/test-modules-$version" "$@"
-rm -rf "${root:?}$env"
