@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # The aarch64 wheels tested on arm64 Debian sid under qemu-user, after
-# scripts/cross_wheel.sh OUT ... (.ci/run: a subset of the tests on each interpreter; the
-# tests of the modules and the runtime took 34 minutes per interpreter on 2 cores):
+# scripts/cross_wheel.sh OUT ... (scripts/ci_aarch64.sh says what CI runs this way):
 #
 #   scripts/emulated_test.sh OUT python3.14 [pytest arguments]
 #   ORVANE_PYTEST_WORKERS=0 scripts/emulated_test.sh ...  # a few tests: in the import's process
