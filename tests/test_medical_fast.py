@@ -293,6 +293,18 @@ def test_sizes_the_plain_path_cannot_reach():
     probe[1, 70_000] = True
     assert medical._minimum_dis(long_lines, probe, [1.0, 1.0]) == 1.0
 
+    # The shell of a Fortran-ordered volume and series (as nibabel gives them), worked out a
+    # band of lines of up to 64 planes at a time: bands meet where the planes' lines go on,
+    # the last band and the last group of planes are shorter, labels but 1 are on it.
+    spread = np.random.default_rng(22)
+    for shape in [(64, 200, 70), (16, 600, 10, 4)]:
+        volume = ndimage.binary_dilation(spread.random(shape) < 0.02, iterations=2)
+        labels = volume * spread.choice([1, 1, 1, 2], size=shape).astype(np.uint8)
+        for x in map(np.asfortranarray, (volume, labels)):
+            want = (x.astype(int) - ndimage.binary_erosion(x).astype(int)).astype(bool)
+            got = medical._to_shell(x)
+            assert got.flags.c_contiguous and np.array_equal(got, want)
+
     # A band worked out plane by plane: an element of y alone is one piece exactly where t
     # rounds reach it outside x.
     rng = np.random.default_rng(21)

@@ -166,53 +166,45 @@ inline void shell_of_lines(ShellLineKernel kernel, std::uint8_t* to, const std::
 // no element of the shell).
 enum class EmptyLines { Zeroed, Skipped };
 
-// The shell of one erosion of x (shell_by_planes_applies): an element is on it when it is
-// set and an end of its line or one of its face neighbours is not set (the outside is
-// background; 8-bit labels add their other values, shell_line_kernel). Plane by plane in C
-// order, each element read from x once with its neighbour planes in cache; one plane per
-// step(), or with `band_lines` one band of that many lines of a plane (the last one
-// shorter), so that what the shell goes to need not hold a whole plane of a large slice.
-// target(number) gives where the step's shell goes (0 or 1 per element, at the offsets of
-// its lines from the band's first), and done(index, origin, shell, first, last) is called
-// for each run of lines [first, last) of the plane with a set element once their shell is
-// there (line l at shell + (l - origin) * n, origin the band's first line), `index`
-// holding the plane's indices along the other axes. The empty lines, found a band at a
-// time by a vector kernel, are zeroed or skipped.
-template <class Target, class Done>
-class PlaneShells {
+// The shell of one erosion of x (shell_by_planes_applies) on a band of lines of one plane:
+// an element is on it when it is set and an end of its line or one of its face neighbours
+// is not set (the outside is background; 8-bit labels add their other values,
+// shell_line_kernel). The band's end lines read the lines next to them from the plane, as
+// the kernel reads its neighbours. The empty lines, found a band at a time by a vector
+// kernel, are zeroed or skipped.
+class BandShell {
   static constexpr std::int64_t kLongLine = 256;  // bytes
   static constexpr std::int64_t kShortLine = 64;
 
  public:
-  PlaneShells(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
-              rt::WithoutGil& gil, std::int64_t band_lines = 0)
-      : x_(x),
-        shape_(x.geometry),
+  BandShell(const MaskData& x, Isa isa, EmptyLines empty, std::int64_t band_lines,
+            rt::WithoutGil& gil)
+      : shape_(x.geometry),
         n_(shape_.last()),
         lines_(plane_size(shape_) / n_),
         band_lines_(band_lines > 0 ? std::min(band_lines, lines_) : lines_),
-        planes_count_(shape_.size / plane_size(shape_)),
         kernel_(shell_line_kernel(isa, 2 * (shape_.ndim - 1), x.type.kind != ElementKind::Bool)),
         nonzero_lines_(nonzero_lines_kernel(isa)),
         empty_(empty),
-        target_(std::move(target)),
-        done_(std::move(done)),
         gil_(gil),
-        set_(static_cast<std::size_t>(band_lines_)),
-        planes_(plane_geometry(shape_)),
-        walker_(planes_, {&planes_.strides}) {}
+        set_(static_cast<std::size_t>(band_lines_)) {}
 
-  // The next plane or band; false once the last one is done.
-  bool step() {
-    const std::int64_t origin = band_ * band_lines_;
-    const std::int64_t count = std::min(band_lines_, lines_ - origin);
+  std::int64_t n() const noexcept { return n_; }
+  std::int64_t lines() const noexcept { return lines_; }            // of a plane
+  std::int64_t band_lines() const noexcept { return band_lines_; }  // at most, of a band
+
+  // The shell of the lines [origin, origin + count) (count <= band_lines()) of the plane at
+  // `plane`, whose indices along the other axes are `index`, into `to` (line l at
+  // to + (l - origin) * n). done(index, origin, shell, first, last) is called for each run
+  // of lines [first, last) with a set element once their shell is there. `ahead` is where
+  // the next band to be worked out starts (its lines are fetched meanwhile: the work on
+  // this one would leave the memory idle), 0 for none.
+  template <class Done>
+  void shell(const Index& index, const std::uint8_t* plane, std::int64_t origin, std::int64_t count,
+             std::uint8_t* to, std::uintptr_t ahead, Done&& done) {
     const std::int64_t stretch = count * n_;
-    const auto* from =
-        reinterpret_cast<const std::uint8_t*>(x_.data + walker_.offset(0)) + origin * n_;
-    std::uint8_t* to = target_(number_++);
-    const bool border = plane_sides(shape_, walker_.index(), from, sides_);
-    const bool last_band = origin + count == lines_;
-    const bool more = number_ < planes_count_ * bands_per_plane();  // a step after this one
+    const std::uint8_t* from = plane + origin * n_;
+    const bool border = plane_sides(shape_, index, from, sides_);
     // A band of short lines is tested as a whole first (one long vector loop), so that an
     // empty one costs no call per line; long lines are tested one by one at once, which
     // costs no more and spares a set band a second pass.
@@ -232,23 +224,65 @@ class PlaneShells {
       const std::uint8_t kind = set_[static_cast<std::size_t>(first)];
       while (last < count && set_[static_cast<std::size_t>(last)] == kind) ++last;
       if (kind != 0) {
-        // The next band or plane, if any, is fetched meanwhile: the work on this one would
-        // leave the memory idle.
-        const auto ahead = reinterpret_cast<std::uintptr_t>(from) +
-                           ((last_band ? lines_ * n_ - origin * n_ : stretch) + first * n_);
-        for (std::int64_t i = 0; more && i < (last - first) * n_; i += 64) {
-          __builtin_prefetch(reinterpret_cast<const void*>(ahead + i));
+        for (std::int64_t i = 0; ahead != 0 && i < (last - first) * n_; i += 64) {
+          __builtin_prefetch(reinterpret_cast<const void*>(ahead + first * n_ + i));
         }
         shell_of_lines(kernel_, to, from, sides_, border, shape_.ndim == 1, n_, lines_, origin,
                        origin + first, origin + last, gil_);
-        done_(walker_.index(), origin, static_cast<const std::uint8_t*>(to), origin + first,
-              origin + last);
+        done(index, origin, static_cast<const std::uint8_t*>(to), origin + first, origin + last);
       } else if (empty_ == EmptyLines::Zeroed) {
         std::fill(to + first * n_, to + last * n_, std::uint8_t{0});
       }
       first = last;
     }
     gil_.progress(stretch / 8);  // the empty lines cost little each
+  }
+
+ private:
+  const Geometry& shape_;
+  std::int64_t n_;
+  std::int64_t lines_;
+  std::int64_t band_lines_;
+  ShellLineKernel kernel_;
+  LineFlagsKernel nonzero_lines_;
+  EmptyLines empty_;
+  rt::WithoutGil& gil_;
+  std::vector<std::uint8_t> set_;
+  Sides sides_{};
+};
+
+// The shell of x (BandShell) plane by plane in C order, each element read from x once with
+// its neighbour planes in cache; one plane per step(), or with `band_lines` one band of
+// that many lines of a plane (the last one shorter), so that what the shell goes to need
+// not hold a whole plane of a large slice. target(number) gives where the step's shell
+// goes (0 or 1 per element, at the offsets of its lines from the band's first), and done
+// is BandShell's, `index` holding the plane's indices along the other axes.
+template <class Target, class Done>
+class PlaneShells {
+ public:
+  PlaneShells(const MaskData& x, Isa isa, EmptyLines empty, Target target, Done done,
+              rt::WithoutGil& gil, std::int64_t band_lines = 0)
+      : x_(x),
+        bands_(x, isa, empty, band_lines, gil),
+        planes_count_(x.geometry.size / plane_size(x.geometry)),
+        target_(std::move(target)),
+        done_(std::move(done)),
+        planes_(plane_geometry(x.geometry)),
+        walker_(planes_, {&planes_.strides}) {}
+
+  // The next plane or band; false once the last one is done.
+  bool step() {
+    const std::int64_t n = bands_.n();
+    const std::int64_t lines = bands_.lines();
+    const std::int64_t origin = band_ * bands_.band_lines();
+    const std::int64_t count = std::min(bands_.band_lines(), lines - origin);
+    const auto* plane = reinterpret_cast<const std::uint8_t*>(x_.data + walker_.offset(0));
+    std::uint8_t* to = target_(number_++);
+    const bool last_band = origin + count == lines;
+    const bool more = number_ < planes_count_ * bands_per_plane();  // a step after this one
+    const auto ahead =
+        reinterpret_cast<std::uintptr_t>(plane) + (last_band ? lines : origin + count) * n;
+    bands_.shell(walker_.index(), plane, origin, count, to, more ? ahead : 0, done_);
     if (!last_band) {
       ++band_;
       return true;
@@ -258,24 +292,17 @@ class PlaneShells {
   }
 
  private:
-  std::int64_t bands_per_plane() const { return (lines_ + band_lines_ - 1) / band_lines_; }
+  std::int64_t bands_per_plane() const {
+    return (bands_.lines() + bands_.band_lines() - 1) / bands_.band_lines();
+  }
 
   const MaskData& x_;
-  const Geometry& shape_;
-  std::int64_t n_;
-  std::int64_t lines_;
-  std::int64_t band_lines_;
+  BandShell bands_;
   std::int64_t planes_count_;
-  ShellLineKernel kernel_;
-  LineFlagsKernel nonzero_lines_;
-  EmptyLines empty_;
   Target target_;
   Done done_;
-  rt::WithoutGil& gil_;
-  std::vector<std::uint8_t> set_;
   Geometry planes_;
   LineWalker<1> walker_;
-  Sides sides_{};
   std::int64_t number_ = 0;  // steps taken
   std::int64_t band_ = 0;    // of the plane in hand
 };
