@@ -95,22 +95,34 @@ is_mounted() {
   mountpoint -q "$1"
 }
 
+# The checkout at its own path in the root. A mount found there is kept only if it is this
+# checkout's folder: one left by an earlier run whose clone was deleted since (its exit
+# skipped the unmount) shows an empty folder, and every script run in the root was missing.
+bind_checkout() {
+  local target=$root$checkout
+  mkdir -p "$target"
+  while is_mounted "$target" && ! [ "$target" -ef "$checkout" ]; do
+    umount "$target" || umount --lazy "$target"
+  done
+  [ "$target" -ef "$checkout" ] || mount --bind "$checkout" "$target"
+}
+
 mount_all() {
   # CI may run two steps in one root at once: they mount in turn, so none mounts twice.
   exec 9>"$root.lock"
   flock 9
   is_mounted "$root/proc" || mount -t proc proc "$root/proc"  # Python and pytest read /proc
   is_mounted "$root/dev/shm" || mount -t tmpfs -o mode=1777 shm "$root/dev/shm"  # multiprocessing
-  mkdir -p "$root$checkout"
-  is_mounted "$root$checkout" || mount --bind "$checkout" "$root$checkout"
+  bind_checkout
   cp /etc/ssl/certs/ca-certificates.crt "$root/root/ca.crt"  # this machine's trust store
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   exec 9>&-
 }
 
 unmount_all() {
+  # A point mounted more than once (by runs that did not undo theirs) is undone to the end.
   for point in "$root$checkout" "$root/dev/shm" "$root/proc"; do
-    if is_mounted "$point"; then umount "$point"; fi
+    while is_mounted "$point"; do umount "$point"; done
   done
 }
 
