@@ -82,7 +82,8 @@ def grid(shape):
 
 
 def shapes(rng, ndim):
-    """Tie-rich masks: boxes, discs and balls, lines, flat slabs, points, noise."""
+    """Tie-rich masks: boxes, discs and balls, lines, flat slabs, points, noise, whole
+    planes."""
     shape = tuple(int(n) for n in rng.integers(2, 12 if ndim < 3 else 7, size=ndim))
     coords = grid(shape)
     centre = [rng.uniform(0, n) for n in shape]
@@ -97,6 +98,12 @@ def shapes(rng, ndim):
     line[tuple(int(rng.integers(0, n)) for n in shape[:-1]) + (slice(None),)] = True
     point = np.zeros(shape, bool)
     point[tuple(int(rng.integers(0, n)) for n in shape)] = True
+    # The box's planes but its first whole: the OR of its planes spans a plane from the
+    # second on, and planes after them may be empty (a body mask cut off above and below).
+    planes = np.zeros(shape, bool)
+    in_box = np.flatnonzero(box.any(axis=tuple(range(1, ndim))))
+    planes[in_box] = True
+    planes[in_box[:1]] = box[in_box[:1]]
     return {
         "box": box,
         "round": sum((c - m) ** 2 for c, m in zip(coords, centre, strict=True)) <= radius**2,
@@ -105,6 +112,7 @@ def shapes(rng, ndim):
         "point": point,
         "noise": rng.random(shape) < rng.uniform(0.05, 0.7),
         "full": np.ones(shape, bool),
+        "whole planes": planes,
     }
 
 
@@ -327,6 +335,28 @@ def test_sizes_the_plain_path_cannot_reach():
     for y in (walled, capped):
         assert medical._is_cross(ball1, y, 2) is (ndimage.label(band & y)[1] != 1)
     assert [medical._is_cross(ball1, y, 2) for y in (walled, capped)] == [False, True]
+    # A body mask's box: whole planes after a first one that reaches its first and last
+    # lines but not its first and last columns, then empty planes; y is one block a plane
+    # past the body, in a corner that only the later planes' columns reach.
+    body = np.zeros((40, 30, 30), bool)
+    body[6:26] = True
+    body[5, 14:16, 14:16] = True
+    body[5, [0, -1], 10:20] = True
+    corner = np.zeros(body.shape, bool)
+    corner[26, :5, :5] = True
+    band = ndimage.binary_dilation(body) & ~body & corner
+    assert ndimage.label(band)[1] == 1
+    for x, y in [(body, corner), (np.asfortranarray(body), np.asfortranarray(corner))]:
+        assert medical._is_cross(x, y, 1) is False
+    # One piece of tens of thousands of runs: a label map's 2s on every other column, joined
+    # by the first line of each plane, and through it from plane to plane.
+    planes, lines, columns = np.indices((20, 60, 80))
+    comb = ((columns % 2 == 0) | (lines == 0)).astype(np.uint8) * 2
+    corner = np.zeros(comb.shape, np.uint8)
+    corner[-1, -1, -1] = 1
+    band = ndimage.binary_dilation(corner, iterations=1).astype(int) - corner + comb == 2
+    assert ndimage.label(band)[1] == 1
+    assert medical._is_cross(corner, comb, 1) is False
     # Label bytes read with their sign: where x is -1 and y 0, or x -2 and y -1 (int8), the
     # rounds' 1 - x + y is 2, so the whole of x is the band, one piece; read without their
     # sign, none of it is.

@@ -21,8 +21,40 @@ void include(Box& box, const Index& index, std::size_t ndim, std::int64_t first,
   box.high[ndim - 1] = std::max(box.high[ndim - 1], last);
 }
 
+// Whether `size` bytes at p hold a non-zero byte, tested 4 KiB at a time, so that a plane
+// with set elements is known by its first ones.
+bool has_set(const std::uint8_t* p, std::int64_t size, LineFlagsKernel nonzero_lines) {
+  constexpr std::int64_t kChunk = 4096;
+  for (std::int64_t at = 0; at < size; at += kChunk) {
+    std::uint8_t set = 0;
+    nonzero_lines(p + at, std::min(kChunk, size - at), 1, &set);
+    if (set != 0) return true;
+  }
+  return false;
+}
+
+// Whether the ORed plane (`lines` lines of n) has a set element in its first and last line
+// and in its first and last column: then no other plane can widen the box along the
+// plane's own axes.
+bool spans_its_plane(const std::uint8_t* ored, std::int64_t n, std::int64_t lines,
+                     LineFlagsKernel nonzero_lines) {
+  if (!has_set(ored, n, nonzero_lines) || !has_set(ored + (lines - 1) * n, n, nonzero_lines)) {
+    return false;
+  }
+  bool first = false;
+  bool last = false;
+  for (std::int64_t line = 0; line < lines && !(first && last); ++line) {
+    first = first || ored[line * n] != 0;
+    last = last || ored[line * n + n - 1] != 0;
+  }
+  return first && last;
+}
+
 // Boolean masks with C-contiguous planes: the planes with a set element are ORed together
-// by vector kernels, and the lines and columns of the box are those of the result.
+// by vector kernels, and the lines and columns of the box are those of the result. Once
+// that result spans its plane (a body mask, after a few planes), the other planes are only
+// tested for a set element, and a volume's are tested from its end, down to the last that
+// holds one (a dense volume's planes are then not read at all).
 void box_by_planes(const MaskData& x, Isa isa, Box& box, rt::WithoutGil& gil) {
   const Geometry& shape = x.geometry;
   const std::size_t ndim = shape.ndim;
@@ -37,19 +69,39 @@ void box_by_planes(const MaskData& x, Isa isa, Box& box, rt::WithoutGil& gil) {
   const Geometry planes = plane_geometry(shape);
   LineWalker<1> walker(planes, {&planes.strides});
   bool any = one_plane;
+  bool spanned = false;
+  auto include_plane = [&](const Index& index) {
+    for (std::size_t k = 0; k + 2 < ndim; ++k) {
+      box.low[k] = std::min(box.low[k], index[k]);
+      box.high[k] = std::max(box.high[k], index[k]);
+    }
+  };
   while (!one_plane) {
     const auto* from = reinterpret_cast<const std::uint8_t*>(x.data + walker.offset(0));
-    std::uint8_t set = 0;  // tested first: most planes of a large volume are often empty
-    nonzero_lines(from, plane, 1, &set);
-    if (set != 0 && or_into(all.data(), from, plane)) {
+    // Tested first: most planes of a large volume are often empty.
+    if (has_set(from, plane, nonzero_lines)) {
       any = true;
-      for (std::size_t k = 0; k + 2 < ndim; ++k) {
-        box.low[k] = std::min(box.low[k], walker.index()[k]);
-        box.high[k] = std::max(box.high[k], walker.index()[k]);
+      include_plane(walker.index());
+      if (!spanned) {
+        or_into(all.data(), from, plane);
+        spanned = spans_its_plane(all.data(), n, plane / n, nonzero_lines);
       }
     }
     gil.progress(plane);
     if (!walker.next()) break;
+    if (spanned && ndim == 3) {
+      // The last plane with a set element, from the volume's end; those before it cannot
+      // widen the box.
+      const std::int64_t at = walker.index()[0];
+      for (std::int64_t q = shape.shape[0] - 1; q >= at; --q) {
+        const auto* last = reinterpret_cast<const std::uint8_t*>(x.data + q * shape.strides[0]);
+        gil.progress(plane);
+        if (!has_set(last, plane, nonzero_lines)) continue;
+        box.high[0] = std::max(box.high[0], q);
+        break;
+      }
+      break;
+    }
   }
   if (!any) return;
   // The lines of the ORed plane, then its columns.

@@ -16,25 +16,28 @@ struct Run {
   std::int64_t end;
 };
 
-// The runs seen so far, and the pieces they make.
+// The runs seen so far, and the pieces they make. Each run is a node of the union-find for
+// good; its bounds are only kept while a later line may still meet it.
 class Pieces {
  public:
   std::int64_t add(Run run, std::int64_t line) {
     runs_.push_back(run);
-    parent_.push_back(static_cast<std::int64_t>(parent_.size()));
-    last_line_.push_back(line);
-    return static_cast<std::int64_t>(runs_.size()) - 1;
+    const std::int64_t id = size_++;
+    if ((id & kBlockMask) == 0) blocks_.push_back(std::make_unique_for_overwrite<Node[]>(kBlock));
+    node(id) = Node{id, line};
+    return id;
   }
-  const Run& run(std::int64_t id) const noexcept { return runs_[static_cast<std::size_t>(id)]; }
-  std::int64_t size() const noexcept { return static_cast<std::int64_t>(runs_.size()); }
+  const Run& run(std::int64_t id) const noexcept {
+    return runs_[static_cast<std::size_t>(id - forgotten_)];
+  }
+  std::int64_t size() const noexcept { return size_; }
   void join(std::int64_t a, std::int64_t b) {
     a = root(a);
     b = root(b);
     if (a == b) return;
     if (a > b) std::swap(a, b);
-    parent_[static_cast<std::size_t>(b)] = a;
-    auto& last = last_line_[static_cast<std::size_t>(a)];
-    last = std::max(last, last_line_[static_cast<std::size_t>(b)]);
+    node(b).parent = a;
+    node(a).last_line = std::max(node(a).last_line, node(b).last_line);
     ++joins_;
   }
   std::int64_t count() const noexcept { return size() - joins_; }
@@ -42,34 +45,65 @@ class Pieces {
   // Whether run `id`'s piece has no run after line `line`; then it is marked, and the next
   // call for a run of the same piece gives false.
   bool ends_at(std::int64_t id, std::int64_t line) {
-    auto& last = last_line_[static_cast<std::size_t>(root(id))];
+    auto& last = node(root(id)).last_line;
     if (last != line) return false;
     last = kEnded;
     return true;
   }
 
+  // The bounds of the runs before `id` are not asked for again: they are dropped once they
+  // are most of those kept.
+  void forget_runs_before(std::int64_t id) {
+    const std::int64_t drop = id - forgotten_;
+    if (drop < kForgetAtLeast || 2 * drop < static_cast<std::int64_t>(runs_.size())) return;
+    runs_.erase(runs_.begin(), runs_.begin() + drop);
+    forgotten_ = id;
+  }
+
  private:
   static constexpr std::int64_t kEnded = -1;
+  static constexpr std::int64_t kForgetAtLeast = 4096;
+
+  struct Node {
+    std::int64_t parent;
+    std::int64_t last_line;  // at a root: the last line that holds a run of its piece
+  };
+  // The nodes in blocks that stay where they are: a vector grown to millions of runs copied
+  // them at each doubling, into memory faulted in afresh.
+  static constexpr int kBlockBits = 14;
+  static constexpr std::int64_t kBlock = std::int64_t{1} << kBlockBits;
+  static constexpr std::int64_t kBlockMask = kBlock - 1;
+  Node& node(std::int64_t id) noexcept {
+    return blocks_[static_cast<std::size_t>(id >> kBlockBits)][id & kBlockMask];
+  }
 
   std::int64_t root(std::int64_t a) {
-    while (parent_[static_cast<std::size_t>(a)] != a) {
-      std::int64_t& up = parent_[static_cast<std::size_t>(a)];
-      up = parent_[static_cast<std::size_t>(up)];  // path halving
+    while (node(a).parent != a) {
+      std::int64_t& up = node(a).parent;
+      up = node(up).parent;  // path halving
       a = up;
     }
     return a;
   }
 
-  std::vector<Run> runs_;
-  std::vector<std::int64_t> parent_;
-  std::vector<std::int64_t> last_line_;  // at a root: the last line that holds a run of it
+  std::vector<Run> runs_;  // of the runs from forgotten_ on
+  std::int64_t forgotten_ = 0;
+  std::vector<std::unique_ptr<Node[]>> blocks_;
+  std::int64_t size_ = 0;
   std::int64_t joins_ = 0;
 };
 
 namespace {
 
-// The next set byte at or after `i`, or n.
+// The next set byte at or after `i`, or n. A band is mostly clear: 32 bytes at a time.
 std::int64_t next_set(const std::uint8_t* line, std::int64_t i, std::int64_t n) {
+  for (; i + 32 <= n; i += 32) {
+    const char* p = reinterpret_cast<const char*>(line + i);
+    if ((load<std::uint64_t>(p) | load<std::uint64_t>(p + 8) | load<std::uint64_t>(p + 16) |
+         load<std::uint64_t>(p + 24)) != 0) {
+      break;
+    }
+  }
   while (i + 8 <= n && load<std::uint64_t>(reinterpret_cast<const char*>(line + i)) == 0) i += 8;
   while (i < n && line[i] == 0) ++i;
   return i;
@@ -150,6 +184,11 @@ bool PieceCounter::add_lines(const std::uint8_t* rows, std::int64_t count, rt::W
       // The pieces so far that are not complete become one at least.
       const std::int64_t open = pieces.count() - complete_;
       certain_ = complete_ + (open > 0 ? 1 : 0) >= enough_;
+      // The next line meets no run before those of the line line_step[0] before it.
+      if (line + 1 >= line_step_[0]) {
+        const auto oldest = static_cast<std::size_t>((line + 1 - line_step_[0]) % ring_);
+        pieces.forget_runs_before(first_run_[oldest]);
+      }
     }
     for (std::size_t k = axes_; k-- > 0;) {
       if (++index_[k] < shape_.shape[k]) break;
