@@ -95,6 +95,13 @@ class Pieces {
 
 namespace {
 
+// The slot of the ring `ring` that holds the line `step` lines (0 < step < ring) before the
+// one in `slot` (at most ring): no division, which every line took several of.
+std::int64_t back_in_ring(std::int64_t slot, std::int64_t step, std::int64_t ring) {
+  const std::int64_t at = slot - step;
+  return at < 0 ? at + ring : at;
+}
+
 // The next set byte at or after `i`, or n. A band is mostly clear: 32 bytes at a time.
 std::int64_t next_set(const std::uint8_t* line, std::int64_t i, std::int64_t n) {
   for (; i + 32 <= n; i += 32) {
@@ -153,12 +160,13 @@ bool PieceCounter::add_lines(const std::uint8_t* rows, std::int64_t count, rt::W
       i = end;
     }
     const std::int64_t last = pieces.size();
-    const auto slot = static_cast<std::size_t>(line % ring_);
+    const std::int64_t here = slot_;
+    const auto slot = static_cast<std::size_t>(here);
     first_run_[slot] = first;
     end_run_[slot] = last;
     for (std::size_t k = 0; k < axes_ && first < last; ++k) {
       if (index_[k] == 0) continue;
-      const auto other = static_cast<std::size_t>((line - line_step_[k]) % ring_);
+      const auto other = static_cast<std::size_t>(back_in_ring(here, line_step_[k], ring_));
       // Both lists of runs are sorted: walk them together.
       std::int64_t a = first;
       std::int64_t b = first_run_[other];
@@ -177,7 +185,7 @@ bool PieceCounter::add_lines(const std::uint8_t* rows, std::int64_t count, rt::W
     // The runs of the line line_step[0] back have met every line they touch: a piece with
     // no later run is complete, and no other piece can join it.
     if (axes_ > 0 && line >= line_step_[0]) {
-      const auto done = static_cast<std::size_t>((line - line_step_[0]) % ring_);
+      const auto done = static_cast<std::size_t>(back_in_ring(here, line_step_[0], ring_));
       for (std::int64_t r = first_run_[done]; r < end_run_[done]; ++r) {
         if (pieces.ends_at(r, line - line_step_[0])) ++complete_;
       }
@@ -186,10 +194,11 @@ bool PieceCounter::add_lines(const std::uint8_t* rows, std::int64_t count, rt::W
       certain_ = complete_ + (open > 0 ? 1 : 0) >= enough_;
       // The next line meets no run before those of the line line_step[0] before it.
       if (line + 1 >= line_step_[0]) {
-        const auto oldest = static_cast<std::size_t>((line + 1 - line_step_[0]) % ring_);
+        const auto oldest = static_cast<std::size_t>(back_in_ring(here + 1, line_step_[0], ring_));
         pieces.forget_runs_before(first_run_[oldest]);
       }
     }
+    if (++slot_ == ring_) slot_ = 0;
     for (std::size_t k = axes_; k-- > 0;) {
       if (++index_[k] < shape_.shape[k]) break;
       index_[k] = 0;

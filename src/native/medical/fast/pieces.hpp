@@ -43,6 +43,7 @@ class PieceCounter {
   Index line_step_{};  // lines between neighbours along each of those axes
   // First run of each of the last line_step_[0] + 1 lines (a ring), and one past the last.
   std::int64_t ring_ = 1;
+  std::int64_t slot_ = 0;  // the next line's slot: line_ % ring_
   std::vector<std::int64_t> first_run_;
   std::vector<std::int64_t> end_run_;
   std::unique_ptr<Pieces> pieces_;
