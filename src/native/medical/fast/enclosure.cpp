@@ -1,14 +1,17 @@
 // The arrays that _is_enclosed hands to ConvexHull, made without the plain steps' int64
 // copy of y, index arrays and temporaries: the points of y outside x (y.astype(int) == 1
 // where x is zero) in np.argwhere's row-major order and layout, and the centroid of x as
-// np.argwhere(x).mean(axis=0) gives it. Two passes over both masks without the GIL: one
-// counts and sums, one writes the points, from the first line that holds one to the last
-// point. Chunks where both masks are zero are passed over by a word test.
+// np.argwhere(x).mean(axis=0) gives it. Two passes over both masks without the GIL, in x's
+// memory order: one counts and sums, one writes the points, from the first line that holds
+// one to the last point (a Fortran-ordered mask's then sorted into row-major order).
+// Chunks where both masks are zero are passed over by a word test.
 #include <algorithm>
+#include <vector>
 
 #include "fast_paths.hpp"
 #include "gate.hpp"
 #include "orvane/rt/gil.hpp"
+#include "row_major.hpp"
 
 namespace orvane::medical::fast {
 namespace {
@@ -98,9 +101,11 @@ Census take_census(const MaskData& x, const MaskData& y, rt::WithoutGil& gil) {
   return census;
 }
 
-// Writes the points into `columns`, the (ndim, count) C-ordered base of argwhere's result.
-void write_points(const MaskData& x, const MaskData& y, const Census& census, std::int64_t* columns,
-                  rt::WithoutGil& gil) {
+// Writes the points in the walk's order: point `row`'s index along axis k at
+// to[k * axis_step + row * point_step] (argwhere's (ndim, count) base: axis_step = count,
+// point_step = 1).
+void write_points(const MaskData& x, const MaskData& y, const Census& census, std::int64_t* to,
+                  std::int64_t axis_step, std::int64_t point_step, rt::WithoutGil& gil) {
   const std::size_t last = x.geometry.ndim - 1;
   const std::int64_t count = census.outside;
   std::int64_t row = 0;
@@ -110,12 +115,30 @@ void write_points(const MaskData& x, const MaskData& y, const Census& census, st
                 const std::uint8_t* in_x, const std::uint8_t* y_flag) {
               for (std::int64_t i = 0; i < n; ++i) {
                 if (!(y_flag[i] & (in_x[i] ^ 1))) continue;
-                for (std::size_t k = 0; k < last; ++k) columns[k * count + row] = index[k];
-                columns[last * count + row] = start + i;
+                std::int64_t* point = to + row * point_step;
+                for (std::size_t k = 0; k < last; ++k) point[k * axis_step] = index[k];
+                point[last * axis_step] = start + i;
                 ++row;
               }
               return row < count;  // the last point is written
             });
+}
+
+// The same points written by a walk of x's memory in another order of the axes (a
+// Fortran-ordered mask's), put back into row-major order.
+void write_points_reordered(const MaskData& x, const MaskData& y, const AxisOrder& order,
+                            const Census& census, std::int64_t* columns, rt::WithoutGil& gil) {
+  const auto ndim = static_cast<std::int64_t>(x.geometry.ndim);
+  const std::int64_t count = census.outside;
+  std::vector<std::int64_t> points(static_cast<std::size_t>(count * ndim));
+  write_points(reordered(x, order), reordered(y, order), census, points.data(), 1, ndim, gil);
+  into_row_major(points, order, x.geometry, gil);
+  for (std::int64_t k = 0; k < ndim; ++k) {
+    for (std::int64_t row = 0; row < count; ++row) {
+      columns[k * count + row] = points[static_cast<std::size_t>(row * ndim + k)];
+    }
+  }
+  gil.progress(count * ndim);
 }
 
 }  // namespace
@@ -127,14 +150,26 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
   if (!same_shape(first, second)) return {};
   const MaskData& a = *first.mask();
   const MaskData& b = *second.mask();
+  // Counts and sums are the same in any order: they are taken in x's memory order (a
+  // Fortran-ordered mask's, walked across its lines, took a cache miss per element).
+  const std::size_t ndim = a.geometry.ndim;
+  const AxisOrder order = memory_order(a.geometry);
+  const bool as_laid =
+      std::is_sorted(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(ndim));
   Census census;
   {
     rt::WithoutGil gil;
-    census = take_census(a, b, gil);
+    if (as_laid) {
+      census = take_census(a, b, gil);
+    } else {
+      census = take_census(reordered(a, order), reordered(b, order), gil);
+      Index sums{};
+      for (std::size_t k = 0; k < ndim; ++k) sums[order[k]] = census.sums[k];
+      census.sums = sums;
+    }
   }
   // The centroid is the exact sum over the count, as numpy's float64 mean gives it, while
   // every partial sum is an integer below 2**53 (whatever order numpy adds in).
-  const std::size_t ndim = a.geometry.ndim;
   for (std::size_t k = 0; k < ndim && census.in_x > 0; ++k) {
     if (census.in_x > (std::int64_t{1} << 53) / std::max<std::int64_t>(a.geometry.shape[k], 1)) {
       return {};
@@ -164,7 +199,12 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
     const rt::BufferView out(columns, rt::BufferView::Access::Write);
     if (out.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
     rt::WithoutGil gil;
-    write_points(a, b, census, reinterpret_cast<std::int64_t*>(out.writable_data()), gil);
+    auto* to = reinterpret_cast<std::int64_t*>(out.writable_data());
+    if (as_laid) {
+      write_points(a, b, census, to, census.outside, 1, gil);
+    } else {
+      write_points_reordered(a, b, order, census, to, gil);
+    }
   }
   return EnclosureInput{rt::getattr(columns, "T"), std::move(centroid)};
 }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "nearest_by_lines.hpp"
+#include "row_major.hpp"
 #include "shell_line.hpp"
 
 namespace orvane::medical::fast {
@@ -422,41 +423,6 @@ ShellPoints shell_points_as_laid(const MaskData& x, const MaskData& y, bool stop
   }
   points.shared = y_list.shared();
   return points;
-}
-
-// Points listed in row-major order of axes taken in `order` (as `extents` has them), put
-// back into their own axes and sorted into row-major order: a stable counting sort by each
-// axis from the last to the first (one that is sorted already is left as it is).
-void into_row_major(std::vector<std::int64_t>& points, const AxisOrder& order,
-                    const Geometry& shape, rt::WithoutGil& gil) {
-  const std::size_t ndim = shape.ndim;
-  const std::size_t count = points.size() / ndim;
-  for (std::size_t i = 0; i < count; ++i) {
-    std::int64_t* point = &points[i * ndim];
-    Index at{};
-    for (std::size_t k = 0; k < ndim; ++k) at[order[k]] = point[k];
-    std::copy_n(at.begin(), ndim, point);
-  }
-  std::vector<std::int64_t> sorted(points.size());
-  std::vector<std::size_t> starts;
-  for (std::size_t axis = ndim; axis-- > 0;) {
-    bool in_order = true;
-    for (std::size_t i = 1; i < count && in_order; ++i) {
-      in_order = points[(i - 1) * ndim + axis] <= points[i * ndim + axis];
-    }
-    if (in_order) continue;
-    starts.assign(static_cast<std::size_t>(shape.shape[axis]) + 1, 0);
-    for (std::size_t i = 0; i < count; ++i) {
-      ++starts[static_cast<std::size_t>(points[i * ndim + axis]) + 1];
-    }
-    std::partial_sum(starts.begin(), starts.end(), starts.begin());
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t to = starts[static_cast<std::size_t>(points[i * ndim + axis])]++;
-      std::copy_n(&points[i * ndim], ndim, &sorted[to * ndim]);
-    }
-    points.swap(sorted);
-    gil.progress(static_cast<std::int64_t>(count) * 4);
-  }
 }
 
 }  // namespace
