@@ -300,6 +300,19 @@ def test_sizes_the_plain_path_cannot_reach():
     probe = np.zeros(long_lines.shape, bool)
     probe[1, 70_000] = True
     assert medical._minimum_dis(long_lines, probe, [1.0, 1.0]) == 1.0
+    # The enclosure's census of lines longer than one chunk: x's centroid counts the
+    # positions of a later chunk from the line's start.
+    ring = np.zeros((40, 5000), bool)
+    ring[5:35, 2500:3500] = True
+    ring[10:30, 2600:3400] = False
+    inner = np.zeros(ring.shape, bool)
+    inner[18:22, 2990:3010] = True
+    points = np.argwhere(ring & ~inner)
+    first = ConvexHull(points).vertices
+    second = ConvexHull(np.vstack([points, np.argwhere(inner).mean(axis=0)])).vertices
+    assert len(first) == len(second) and (first == second).all()
+    for x, y in [(inner, ring), (inner.astype(np.uint8), ring.astype(np.uint8))]:
+        assert medical._is_enclosed(x, y) is True
 
     # The shell of a Fortran-ordered volume and series (as nibabel gives them), worked out a
     # band of lines of up to 64 planes at a time: bands meet where the planes' lines go on,

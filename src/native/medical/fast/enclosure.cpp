@@ -1,17 +1,20 @@
 // The arrays that _is_enclosed hands to ConvexHull, made without the plain steps' int64
 // copy of y, index arrays and temporaries: the points of y outside x (y.astype(int) == 1
 // where x is zero) in np.argwhere's row-major order and layout, and the centroid of x as
-// np.argwhere(x).mean(axis=0) gives it. Two passes over both masks without the GIL, in x's
-// memory order: one counts and sums, one writes the points, from the first line that holds
-// one to the last point (a Fortran-ordered mask's then sorted into row-major order).
+// np.argwhere(x).mean(axis=0) gives it. Without the GIL, in x's memory order: one pass over
+// both masks counts and sums, and keeps the points while they are few; else a second one
+// writes them, from the first line that holds one to the last point (a Fortran-ordered
+// mask's are then sorted into row-major order).
 // Chunks where both masks are zero are passed over by a word test.
 #include <algorithm>
 #include <vector>
 
 #include "fast_paths.hpp"
 #include "gate.hpp"
+#include "isa.hpp"
 #include "orvane/rt/gil.hpp"
 #include "row_major.hpp"
+#include "shell_line.hpp"
 
 namespace orvane::medical::fast {
 namespace {
@@ -75,11 +78,36 @@ struct Census {
   std::int64_t in_x = 0;        // non-zero elements of x
   std::int64_t first_line = 0;  // the first line that holds a point of y outside x
   Index sums{};                 // per axis, the sum of the indices of x's non-zero elements
+  // The points in the walk's order, ndim indices each, while they are at most `kept`
+  // indices in all (else empty, and a second walk writes them).
+  std::vector<std::int64_t> points;
+  bool complete = true;
+
+  // A chunk of a line: `in_x` elements of x whose positions along the line add up to
+  // `position_sum`, and `outside` points. Whether its points are to be kept.
+  bool add(const Index& index, std::size_t ndim, std::int64_t line, std::int64_t in_chunk,
+           std::int64_t position_sum, std::int64_t outside_chunk, std::int64_t kept) {
+    const std::size_t last = ndim - 1;
+    if (outside == 0) first_line = line;
+    outside += outside_chunk;
+    in_x += in_chunk;
+    for (std::size_t k = 0; k < last; ++k) sums[k] += in_chunk * index[k];
+    sums[last] += position_sum;
+    if (outside_chunk == 0 || !complete) return false;
+    if (outside * static_cast<std::int64_t>(ndim) <= kept) return true;
+    complete = false;
+    std::vector<std::int64_t>().swap(points);
+    return false;
+  }
+  void keep(const Index& index, std::size_t ndim, std::int64_t position) {
+    points.insert(points.end(), index.begin(), index.begin() + (ndim - 1));
+    points.push_back(position);
+  }
 };
 
-Census take_census(const MaskData& x, const MaskData& y, rt::WithoutGil& gil) {
+Census take_census(const MaskData& x, const MaskData& y, std::int64_t kept, rt::WithoutGil& gil) {
   Census census;
-  const std::size_t last = x.geometry.ndim - 1;
+  const std::size_t ndim = x.geometry.ndim;
   walk_pair(x, y, gil, 0,
             [&](const Index& index, std::int64_t line, std::int64_t start, std::int64_t count,
                 const std::uint8_t* in_x, const std::uint8_t* y_flag) {
@@ -91,14 +119,72 @@ Census take_census(const MaskData& x, const MaskData& y, rt::WithoutGil& gil) {
                 line_sum += in_x[i] ? start + i : 0;
                 outside += (y_flag[i] & (in_x[i] ^ 1));
               }
-              if (census.outside == 0) census.first_line = line;
-              census.outside += outside;
-              census.in_x += line_count;
-              for (std::size_t k = 0; k < last; ++k) census.sums[k] += line_count * index[k];
-              census.sums[last] += line_sum;
+              if (census.add(index, ndim, line, line_count, line_sum, outside, kept)) {
+                for (std::int64_t i = 0; i < count; ++i) {
+                  if (y_flag[i] & (in_x[i] ^ 1)) census.keep(index, ndim, start + i);
+                }
+              }
               return true;
             });
   return census;
+}
+
+// Whether both masks are of one-byte elements (booleans or integers) read at unit steps
+// along their lines: then their chunks are counted by a vector kernel.
+bool byte_pair(const MaskData& x, const MaskData& y) {
+  const std::size_t last = x.geometry.ndim - 1;
+  return x.type.size == 1 && y.type.size == 1 && x.type.kind != ElementKind::Float &&
+         y.type.kind != ElementKind::Float && x.geometry.strides[last] == 1 &&
+         y.geometry.strides[last] == 1;
+}
+
+// take_census of a byte pair: each chunk counted by the vector kernel, and its points listed
+// only where it holds some.
+Census take_byte_census(const MaskData& x, const MaskData& y, std::int64_t kept, Isa isa,
+                        rt::WithoutGil& gil) {
+  Census census;
+  const Geometry& shape = x.geometry;
+  const std::size_t ndim = shape.ndim;
+  const std::int64_t n = shape.last();
+  // astype(int) == 1: a boolean counts where it is set, a one-byte integer where it is 1.
+  const bool labels = y.type.kind != ElementKind::Bool;
+  const PairCensusKernel census_of = pair_census_kernel(isa);
+  LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
+  std::int64_t line = -1;
+  do {
+    ++line;
+    for (std::int64_t start = 0; start < n; start += kChunk) {
+      const std::int64_t count = std::min(kChunk, n - start);
+      const char* x_at = x.data + lines.offset(0) + start;
+      const char* y_at = y.data + lines.offset(1) + start;
+      gil.progress(count);
+      if (zero_bytes(x_at, count) && zero_bytes(y_at, count)) continue;
+      const auto* xs = reinterpret_cast<const std::uint8_t*>(x_at);
+      const auto* ys = reinterpret_cast<const std::uint8_t*>(y_at);
+      std::uint32_t totals[3];
+      census_of(xs, ys, count, labels, totals);
+      const std::int64_t in_chunk = totals[0];
+      const std::int64_t position_sum = std::int64_t{totals[1]} + start * in_chunk;
+      if (census.add(lines.index(), ndim, line, in_chunk, position_sum, totals[2], kept)) {
+        // Eight elements of y at a time where none is set (most, in a scattered mask).
+        for (std::int64_t i = 0; i < count;) {
+          if (i + 8 <= count && load<std::uint64_t>(y_at + i) == 0) {
+            i += 8;
+            continue;
+          }
+          const bool counts = labels ? ys[i] == 1 : ys[i] != 0;
+          if (counts && xs[i] == 0) census.keep(lines.index(), ndim, start + i);
+          ++i;
+        }
+      }
+    }
+  } while (lines.next());
+  return census;
+}
+
+Census census_of(const MaskData& x, const MaskData& y, std::int64_t kept, Isa isa,
+                 rt::WithoutGil& gil) {
+  return byte_pair(x, y) ? take_byte_census(x, y, kept, isa, gil) : take_census(x, y, kept, gil);
 }
 
 // Writes the points in the walk's order: point `row`'s index along axis k at
@@ -124,15 +210,23 @@ void write_points(const MaskData& x, const MaskData& y, const Census& census, st
             });
 }
 
-// The same points written by a walk of x's memory in another order of the axes (a
-// Fortran-ordered mask's), put back into row-major order.
-void write_points_reordered(const MaskData& x, const MaskData& y, const AxisOrder& order,
-                            const Census& census, std::int64_t* columns, rt::WithoutGil& gil) {
+// The points into `columns`, argwhere's (ndim, count) base, from the census where it kept
+// them, else by a second walk. A walk of x's memory in another order of the axes (a
+// Fortran-ordered mask's) gives them in that order: they are put back into row-major order.
+void write_columns(const MaskData& x, const MaskData& y, const AxisOrder& order, bool as_laid,
+                   Census& census, std::int64_t* columns, rt::WithoutGil& gil) {
   const auto ndim = static_cast<std::int64_t>(x.geometry.ndim);
   const std::int64_t count = census.outside;
-  std::vector<std::int64_t> points(static_cast<std::size_t>(count * ndim));
-  write_points(reordered(x, order), reordered(y, order), census, points.data(), 1, ndim, gil);
-  into_row_major(points, order, x.geometry, gil);
+  if (as_laid && !census.complete) {
+    write_points(x, y, census, columns, count, 1, gil);
+    return;
+  }
+  std::vector<std::int64_t>& points = census.points;
+  if (!census.complete) {
+    points.resize(static_cast<std::size_t>(count * ndim));
+    write_points(reordered(x, order), reordered(y, order), census, points.data(), 1, ndim, gil);
+  }
+  if (!as_laid) into_row_major(points, order, x.geometry, gil);
   for (std::int64_t k = 0; k < ndim; ++k) {
     for (std::int64_t row = 0; row < count; ++row) {
       columns[k * count + row] = points[static_cast<std::size_t>(row * ndim + k)];
@@ -156,13 +250,17 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
   const AxisOrder order = memory_order(a.geometry);
   const bool as_laid =
       std::is_sorted(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(ndim));
+  // The points are kept from the first walk while their indices take at most half a
+  // boolean mask's bytes: a few scattered points then cost one walk, not two.
+  const std::int64_t kept = a.geometry.size / 16;
+  const Isa isa = isa_of(call);
   Census census;
   {
     rt::WithoutGil gil;
     if (as_laid) {
-      census = take_census(a, b, gil);
+      census = census_of(a, b, kept, isa, gil);
     } else {
-      census = take_census(reordered(a, order), reordered(b, order), gil);
+      census = census_of(reordered(a, order), reordered(b, order), kept, isa, gil);
       Index sums{};
       for (std::size_t k = 0; k < ndim; ++k) sums[order[k]] = census.sums[k];
       census.sums = sums;
@@ -199,12 +297,8 @@ std::optional<EnclosureInput> enclosure_input(const rt::Call& call, rt::Handle x
     const rt::BufferView out(columns, rt::BufferView::Access::Write);
     if (out.empty()) rt::raise(PyExc_SystemError, "a new array has no buffer");
     rt::WithoutGil gil;
-    auto* to = reinterpret_cast<std::int64_t*>(out.writable_data());
-    if (as_laid) {
-      write_points(a, b, census, to, census.outside, 1, gil);
-    } else {
-      write_points_reordered(a, b, order, census, to, gil);
-    }
+    write_columns(a, b, order, as_laid, census,
+                  reinterpret_cast<std::int64_t*>(out.writable_data()), gil);
   }
   return EnclosureInput{rt::getattr(columns, "T"), std::move(centroid)};
 }

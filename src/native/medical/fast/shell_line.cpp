@@ -155,6 +155,51 @@ ORVANE_TARGET_AVX512 bool or_into_avx512(std::uint8_t* acc, const std::uint8_t* 
   return or_into_body(acc, p, n);
 }
 
+// A census of two byte masks in one vector loop: 32-bit sums (n is at most 2**16, so the
+// sum of positions stays below 2**32).
+template <bool Labels>
+[[gnu::always_inline]] inline void census_loop(const std::uint8_t* __restrict x,
+                                               const std::uint8_t* __restrict y, std::int64_t n,
+                                               std::uint32_t* out) {
+  std::uint32_t count = 0;
+  std::uint32_t sum = 0;
+  std::uint32_t outside = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::uint32_t in = x[i] != 0;
+    const std::uint32_t counts = Labels ? y[i] == 1 : y[i] != 0;
+    count += in;
+    sum += (0U - in) & static_cast<std::uint32_t>(i);
+    outside += counts & (in ^ 1U);
+  }
+  out[0] = count;
+  out[1] = sum;
+  out[2] = outside;
+}
+
+[[gnu::always_inline]] inline void census_body(const std::uint8_t* x, const std::uint8_t* y,
+                                               std::int64_t n, bool labels, std::uint32_t* out) {
+  if (labels) {
+    census_loop<true>(x, y, n, out);
+  } else {
+    census_loop<false>(x, y, n, out);
+  }
+}
+
+void census_baseline(const std::uint8_t* x, const std::uint8_t* y, std::int64_t n, bool labels,
+                     std::uint32_t* out) {
+  census_body(x, y, n, labels, out);
+}
+
+ORVANE_TARGET_AVX2 void census_avx2(const std::uint8_t* x, const std::uint8_t* y, std::int64_t n,
+                                    bool labels, std::uint32_t* out) {
+  census_body(x, y, n, labels, out);
+}
+
+ORVANE_TARGET_AVX512 void census_avx512(const std::uint8_t* x, const std::uint8_t* y,
+                                        std::int64_t n, bool labels, std::uint32_t* out) {
+  census_body(x, y, n, labels, out);
+}
+
 // Element-wise byte kernels: Op::at for each element, in a loop the compiler makes vector
 // code at each width.
 struct Truth {
@@ -320,6 +365,11 @@ ShellLineKernel shell_line_kernel(Isa isa, std::size_t count, bool labels) {
 
 OrIntoKernel or_into_kernel(Isa isa) {
   static constexpr std::array kKernels{&or_into_baseline, &or_into_avx2, &or_into_avx512};
+  return kKernels[static_cast<std::size_t>(isa)];
+}
+
+PairCensusKernel pair_census_kernel(Isa isa) {
+  static constexpr std::array kKernels{&census_baseline, &census_avx2, &census_avx512};
   return kKernels[static_cast<std::size_t>(isa)];
 }
 

@@ -44,6 +44,14 @@ using OrIntoKernel = bool (*)(std::uint8_t* acc, const std::uint8_t* p, std::int
 
 OrIntoKernel or_into_kernel(Isa isa);
 
+// The census of n (at most 2**16) elements of two one-byte masks: out[0] x's non-zero
+// elements, out[1] the sum of their positions, out[2] the elements where x is zero and y
+// counts (non-zero; with `labels`, exactly 1, astype(int) == 1 for one-byte integers).
+using PairCensusKernel = void (*)(const std::uint8_t* x, const std::uint8_t* y, std::int64_t n,
+                                  bool labels, std::uint32_t* out);
+
+PairCensusKernel pair_census_kernel(Isa isa);
+
 // to[i] = 1 where from[i] is non-zero, else 0, for i in [0, n): the truth of boolean bytes.
 using TruthKernel = void (*)(std::uint8_t* to, const std::uint8_t* from, std::int64_t n);
 
