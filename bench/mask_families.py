@@ -6,7 +6,7 @@ imaging tools give (nibabel's Fortran order, label maps, 2-D slices, 4-D series)
 
 (and bench/bench_medical.py, after its own tables) prints, per family and layout, each
 function as a multiple of one x.copy(order="K") in the same process, beside the library
-route a user would take otherwise.
+route a user would take otherwise, and _is_enclosed against its two ConvexHull calls.
 """
 
 import sys
@@ -245,6 +245,27 @@ def degenerate(shape):
             print(f"{name:<26} {min(times) / unit:7.1f}x  {outcome}")
 
 
+def enclosure(shape, layouts, families):
+    """_is_enclosed(x, y) against what it cannot do without: its two ConvexHull calls (on
+    points made beforehand) and one read of each mask (taken as one copy of x)."""
+    label = "x".join(map(str, shape))
+    print(f"\n_is_enclosed, {label}: as a multiple of its two ConvexHull calls plus one copy")
+    print(f"{'family':<10} {'points':>8} {'hulls ms':>9}  " + " ".join(f"{n:>8}" for n in layouts))
+    for family in families:
+        made = FAMILIES[family](shape)
+        rest = partner(made) & ~made
+        points = np.argwhere(rest)
+        stacked = np.vstack([points, np.argwhere(made).mean(axis=0)])
+        hulls = best_seconds(lambda p=points, s=stacked: (ConvexHull(p), ConvexHull(s)))
+        cells = []
+        for layout in layouts:
+            x, y = as_layout(made, layout), as_layout(partner(made), layout)
+            unit = min(best_seconds(lambda x=x: x.copy(order="K")) for _ in range(3))
+            cells.append(cell(lambda x=x, y=y: medical._is_enclosed(x, y), hulls + unit))
+        shown = " ".join(f"{c:>8}" for c in cells)
+        print(f"{family:<10} {len(points):>8} {hulls * 1e3:9.1f}  {shown}", flush=True)
+
+
 LAYOUTS = ["C bool", "F bool", "C uint8", "F uint8"]
 
 
@@ -257,6 +278,8 @@ def main(quick=None):
     table((512, 512) if quick else (2048, 2048), LAYOUTS, ["slice"])
     table((64, 64, 32, 8) if quick else (128, 128, 64, 8), LAYOUTS, ["series"])
     degenerate(shape)
+    # Booleans: a label map's points are those of value 1 only, which are other hulls.
+    enclosure(shape, LAYOUTS[:2], [f for f in FAMILIES if f not in ("slice", "series")])
 
 
 if __name__ == "__main__":
