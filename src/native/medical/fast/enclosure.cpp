@@ -4,8 +4,8 @@
 // np.argwhere(x).mean(axis=0) gives it. Without the GIL, in x's memory order: one pass over
 // both masks counts and sums, and keeps the points while they are few; else a second one
 // writes them, from the first line that holds one to the last point (a Fortran-ordered
-// mask's are then sorted into row-major order).
-// Chunks where both masks are zero are passed over by a word test.
+// mask's are then sorted into row-major order). Chunks where both masks are zero are
+// passed over by a word test.
 #include <algorithm>
 #include <vector>
 
