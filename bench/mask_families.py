@@ -266,6 +266,20 @@ def enclosure(shape, layouts, families):
         print(f"{family:<10} {len(points):>8} {hulls * 1e3:9.1f}  {shown}", flush=True)
 
 
+def long_lines(lengths):
+    """_minimum_dis of two masks 7 x N of two full rows each, 2 rows apart: every element is
+    on a shell, and a search that went along each line from its start grew with N**2."""
+    print("\n_minimum_dis, 7 x N masks of full rows: milliseconds (linear in N)")
+    x_rows, y_rows = slice(1, 3), slice(4, 6)
+    for n in lengths:
+        x = np.zeros((7, n), bool)
+        x[x_rows] = True
+        y = np.zeros((7, n), bool)
+        y[y_rows] = True
+        seconds = best_seconds(lambda x=x, y=y: medical._minimum_dis(x, y, [1.0, 1.0]))
+        print(f"N = {n:>9}: {seconds * 1e3:8.1f} ms", flush=True)
+
+
 LAYOUTS = ["C bool", "F bool", "C uint8", "F uint8"]
 
 
@@ -278,6 +292,7 @@ def main(quick=None):
     table((512, 512) if quick else (2048, 2048), LAYOUTS, ["slice"])
     table((64, 64, 32, 8) if quick else (128, 128, 64, 8), LAYOUTS, ["series"])
     degenerate(shape)
+    long_lines([20_000, 50_000, 100_000] if quick else [20_000, 50_000, 100_000, 1_000_000])
     # Booleans: a label map's points are those of value 1 only, which are other hulls.
     enclosure(shape, LAYOUTS[:2], [f for f in FAMILIES if f not in ("slice", "series")])
 

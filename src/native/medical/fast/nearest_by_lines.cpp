@@ -65,10 +65,20 @@ class PointLines {
     Index at = low;
     for (;;) {
       const std::size_t line = line_of(at.data());
-      for (std::size_t j = begin_[line]; j < begin_[line + 1]; ++j) {
-        const std::int64_t q = ys_[j * ndim_ + outer];
-        if (q > last + reach[outer]) break;
-        if (q >= last - reach[outer]) visit(j);
+      // A line's points are in order along it: the window's first is found by bisection
+      // (scanned from the line's start, long lines made the search quadratic in them).
+      std::size_t j = begin_[line];
+      for (std::size_t end = begin_[line + 1]; j < end;) {
+        const std::size_t middle = j + (end - j) / 2;
+        if (ys_[middle * ndim_ + outer] < last - reach[outer]) {
+          j = middle + 1;
+        } else {
+          end = middle;
+        }
+      }
+      for (; j < begin_[line + 1]; ++j) {
+        if (ys_[j * ndim_ + outer] > last + reach[outer]) break;
+        visit(j);
       }
       std::size_t k = outer;
       for (;;) {  // the next line of the window
