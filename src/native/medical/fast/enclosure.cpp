@@ -32,6 +32,15 @@ bool zero_bytes(const char* p, std::int64_t count) {
   return any == 0;
 }
 
+// Whether both masks are of one-byte elements (booleans or integers) read at unit steps
+// along their lines: then their chunks are counted by a vector kernel.
+bool byte_pair(const MaskData& x, const MaskData& y) {
+  const std::size_t last = x.geometry.ndim - 1;
+  return x.type.size == 1 && y.type.size == 1 && x.type.kind != ElementKind::Float &&
+         y.type.kind != ElementKind::Float && x.geometry.strides[last] == 1 &&
+         y.geometry.strides[last] == 1;
+}
+
 // Calls each(index, line, start, count, in_x, y_flag) for chunks of the elements in C order
 // of their indices, from line `from_line` on (lines counted in that order), until it returns
 // false: index holds the chunk's line (all axes but the last), start its first position along
@@ -49,8 +58,7 @@ void walk_pair(const MaskData& x, const MaskData& y, rt::WithoutGil& gil, std::i
   std::uint8_t y_flag[kChunk];
   const bool y_bool = y.type.kind == ElementKind::Bool;
   // A zero byte is a zero element for both, and then no point of either.
-  const bool words = x.type.size == 1 && y.type.size == 1 && x.type.kind != ElementKind::Float &&
-                     y.type.kind != ElementKind::Float && x_step == 1 && y_step == 1;
+  const bool words = byte_pair(x, y);
   LineWalker<2> lines(shape, {&x.geometry.strides, &y.geometry.strides});
   std::int64_t line = -1;
   do {
@@ -127,15 +135,6 @@ Census take_census(const MaskData& x, const MaskData& y, std::int64_t kept, rt::
               return true;
             });
   return census;
-}
-
-// Whether both masks are of one-byte elements (booleans or integers) read at unit steps
-// along their lines: then their chunks are counted by a vector kernel.
-bool byte_pair(const MaskData& x, const MaskData& y) {
-  const std::size_t last = x.geometry.ndim - 1;
-  return x.type.size == 1 && y.type.size == 1 && x.type.kind != ElementKind::Float &&
-         y.type.kind != ElementKind::Float && x.geometry.strides[last] == 1 &&
-         y.geometry.strides[last] == 1;
 }
 
 // take_census of a byte pair: each chunk counted by the vector kernel, and its points listed
